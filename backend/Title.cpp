@@ -1,0 +1,90 @@
+#include "Title.h"
+
+namespace {
+
+constexpr qsizetype kMaximumTitleLength = 64;
+
+bool isNewline(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x000A && u <= 0x000D) || u == 0x0085 || u == 0x2028 || u == 0x2029;
+}
+
+// Per code unit: a surrogate is of category Cs, never punctuation.
+bool isPunctuation(QChar c)
+{
+    return c.isPunct();
+}
+
+bool isSpace(QChar c)
+{
+    return c == u' ';
+}
+
+template <typename Predicate>
+QString trimmed(const QString &text, Predicate matches)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && matches(text.at(begin))) {
+        ++begin;
+    }
+    while (end > begin && matches(text.at(end - 1))) {
+        --end;
+    }
+    return text.sliced(begin, end - begin);
+}
+
+// Keeps what follows the last occurrence of the separator, if there is one.
+QString afterLast(const QString &text, QChar separator)
+{
+    const qsizetype at = text.lastIndexOf(separator);
+    return at < 0 ? text : text.sliced(at + 1);
+}
+
+// Keeps what precedes the last occurrence of the separator, if there is one.
+QString beforeLast(const QString &text, QChar separator)
+{
+    const qsizetype at = text.lastIndexOf(separator);
+    return at < 0 ? text : text.first(at);
+}
+
+QString cleanedTitle(const QString &title)
+{
+    if (title.isNull() || title == u"(stdin)") {
+        return {};
+    }
+    QString text = trimmed(title, isNewline);
+    if (!text.isEmpty() && text.front() == u'(' && text.back() == u')') {
+        text.chop(1);
+        text.remove(0, 1);
+    }
+    text = afterLast(text, u'/');
+    text = afterLast(text, u'\\');
+    text = beforeLast(text, u'.');
+    text.replace(u':', u' ');
+    if (text.size() > kMaximumTitleLength) {
+        text.truncate(kMaximumTitleLength);
+        // A cut between the two halves of a surrogate pair would leave a
+        // half character that no file name can hold as UTF-8.
+        if (text.back().isHighSurrogate()) {
+            text.chop(1);
+        }
+    }
+    text = beforeLast(text, u' ');
+    text = trimmed(text, isPunctuation);
+    return trimmed(text, isSpace);
+}
+
+} // namespace
+
+QString zek_prepare_title(const QString &title, const QString &jobIdentifier)
+{
+    QString identifier = jobIdentifier;
+    identifier.replace(u'/', u'_');
+    const QString text = cleanedTitle(title);
+    if (text.isEmpty()) {
+        return QStringLiteral("job_%1 Untitled document").arg(identifier);
+    }
+    return QStringLiteral("job_%1 %2").arg(identifier, text);
+}

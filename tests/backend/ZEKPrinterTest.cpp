@@ -1,0 +1,179 @@
+// The real ZEKPrinter binary, as CUPS runs it: as root, in a mount namespace
+// whose /var/spool is a fresh tmpfs (see with-private-spool.sh).
+
+#include "ProcessRunner.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kPrinter = QStringLiteral(ZEK_PRINTER_PATH);
+const std::string kRoot = "/var/spool/ZEKPrinter";
+
+ProcessResult print(const QStringList &arguments, const QByteArray &input)
+{
+    return runProcess(kPrinter, arguments, input);
+}
+
+QByteArray readFile(const std::string &path)
+{
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct stat statOf(const std::string &path)
+{
+    struct stat info {};
+    EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+    return info;
+}
+
+uid_t uidOf(const char *name)
+{
+    const passwd *entry = getpwnam(name);
+    return entry ? entry->pw_uid : static_cast<uid_t>(-1);
+}
+
+class ZEKPrinterRun : public ::testing::Test {
+protected:
+    void SetUp() override { fs::remove_all(kRoot); }
+};
+
+TEST_F(ZEKPrinterRun, ListsItsDeviceWithoutArguments)
+{
+    const auto result = print({}, {});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.standardOutput,
+              "direct zekprinter:/ \"ZEK ZEKPrinter\" \"ZEK laser device\" "
+              "\"MFG:ZEK;MDL:ZEKPrinter;CMD:PDF;\" \"\"\n");
+}
+
+TEST_F(ZEKPrinterRun, TooFewArgumentsIsAUsageError)
+{
+    for (const QStringList &arguments : {QStringList{"1"}, QStringList{"1", "daemon"}}) {
+        const auto result = print(arguments, "%PDF");
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_TRUE(result.standardError.contains("Usage:"));
+        EXPECT_TRUE(result.standardOutput.isEmpty());
+    }
+    EXPECT_FALSE(fs::exists(kRoot));
+}
+
+TEST_F(ZEKPrinterRun, SpoolsAJobOfAKnownUser)
+{
+    const QByteArray pdf = "%PDF-1.4\nbody\n%%EOF\n";
+    const auto result = print({"42", "daemon", "Quarterly report.pages", "1", "", "/tmp/ignored"}, pdf);
+    EXPECT_EQ(result.exitCode, 0) << result.standardError.toStdString();
+    EXPECT_TRUE(result.standardOutput.isEmpty());
+    const std::string job = kRoot + "/daemon/job_42 Quarterly.pdf";
+    EXPECT_EQ(readFile(job), pdf);
+    EXPECT_FALSE(fs::exists(kRoot + "/daemon/job_42 Quarterly.~pdf"));
+    EXPECT_EQ(statOf(job).st_uid, uidOf("daemon"));
+    EXPECT_EQ(statOf(job).st_mode & 07777, 0644u);
+    EXPECT_EQ(statOf(kRoot + "/daemon").st_uid, uidOf("daemon"));
+    EXPECT_EQ(statOf(kRoot + "/daemon").st_mode & 07777, 0700u);
+    EXPECT_EQ(statOf(kRoot).st_mode & 07777, 0755u);
+    EXPECT_EQ(statOf(kRoot).st_uid, 0u);
+}
+
+TEST_F(ZEKPrinterRun, UnknownUserGoesToAnonymousUsersAsNobody)
+{
+    const auto result = print({"7", "no-such-user-zek", "(stdin)"}, "%PDF-1.4\n");
+    EXPECT_EQ(result.exitCode, 0);
+    const std::string directory = kRoot + "/anonymous users";
+    EXPECT_EQ(statOf(directory).st_mode & 07777, 0777u);
+    EXPECT_EQ(statOf(directory).st_uid, uidOf("nobody"));
+    EXPECT_EQ(statOf(directory + "/job_7 Untitled document.pdf").st_uid, uidOf("nobody"));
+    EXPECT_EQ(statOf(directory + "/job_7 Untitled document.pdf").st_mode & 07777, 0644u);
+}
+
+TEST_F(ZEKPrinterRun, NotAPdfIsStatusTwoWithAnEmptyTemporaryFile)
+{
+    const auto result = print({"3", "daemon", "notes.txt"}, "%!PS-Adobe-3.0\n");
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(fs::file_size(kRoot + "/daemon/job_3 notes.~pdf"), 0u);
+    EXPECT_FALSE(fs::exists(kRoot + "/daemon/job_3 notes.pdf"));
+}
+
+TEST_F(ZEKPrinterRun, FinishedJobOfTheSameNameIsKept)
+{
+    ASSERT_EQ(print({"5", "daemon", "Same"}, "%PDF first").exitCode, 0);
+    EXPECT_EQ(print({"5", "daemon", "Same"}, "%PDF second").exitCode, 3);
+    EXPECT_EQ(readFile(kRoot + "/daemon/job_5 Same.pdf"), QByteArray("%PDF first"));
+    EXPECT_EQ(readFile(kRoot + "/daemon/job_5 Same.~pdf"), QByteArray("%PDF second"));
+}
+
+TEST_F(ZEKPrinterRun, PlainFileInPlaceOfTheUserDirectoryIsStatusOne)
+{
+    fs::create_directories(kRoot);
+    QFile(QString::fromStdString(kRoot + "/daemon")).open(QIODevice::WriteOnly);
+    const auto result = print({"1", "daemon", "t"}, "%PDF");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.standardError.contains(
+        QByteArray("Error creating printUserDir: /var/spool/ZEKPrinter/daemon")));
+}
+
+TEST_F(ZEKPrinterRun, PlantedLinkIsNeverFollowedAndNothingIsFinalized)
+{
+    const std::string anonymous = kRoot + "/anonymous users";
+    ASSERT_EQ(print({"1", "nobody-here", "setup"}, "%PDF").exitCode, 0);
+    const std::string victim = "/var/spool/victim";
+    QFile file(QString::fromStdString(victim));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("precious");
+    file.close();
+    fs::create_symlink(victim, anonymous + "/job_9 Report.~pdf");
+
+    const auto result = print({"9", "nobody-here", "Report"}, "%PDF-1.4 attack");
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_EQ(readFile(victim), QByteArray("precious"));
+    EXPECT_EQ(statOf(victim).st_uid, 0u);
+    EXPECT_FALSE(fs::exists(anonymous + "/job_9 Report.pdf"));
+    EXPECT_TRUE(fs::is_symlink(anonymous + "/job_9 Report.~pdf"));
+}
+
+TEST_F(ZEKPrinterRun, SlashInTheJobIdentifierStaysInTheUserDirectory)
+{
+    fs::create_directories(kRoot + "/anonymous users/job_");
+    const auto result = print({"../../x", "nobody-here", "T"}, "%PDF");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(fs::exists(kRoot + "/anonymous users/job_.._.._x T.pdf"));
+    EXPECT_FALSE(fs::exists(kRoot + "/x T.pdf"));
+}
+
+TEST_F(ZEKPrinterRun, FullDiskIsStatusOneAndLeavesNoJobFile)
+{
+    const std::string directory = kRoot + "/daemon";
+    ASSERT_EQ(print({"1", "daemon", "first"}, "%PDF").exitCode, 0);
+    ASSERT_EQ(mount("zek-small", directory.c_str(), "tmpfs", 0, "size=64k,mode=0700"), 0);
+    const auto result = print({"2", "daemon", "Big"}, "%PDF" + QByteArray(1 << 20, 'x'));
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.standardError.contains("Error writing job file"));
+    EXPECT_FALSE(fs::exists(directory + "/job_2 Big.pdf"));
+    EXPECT_FALSE(fs::exists(directory + "/job_2 Big.~pdf"));
+    umount(directory.c_str());
+}
+
+TEST_F(ZEKPrinterRun, DirectoryThatCannotBeHandedOverIsRemoved)
+{
+    // Run without root: the new directory cannot be given to its user.
+    fs::create_directories(kRoot);
+    ASSERT_EQ(chown(kRoot.c_str(), uidOf("daemon"), static_cast<gid_t>(-1)), 0);
+    const auto result = runProcess("setpriv", {"--reuid=daemon", "--regid=daemon", "--clear-groups",
+                                               kPrinter, "1", "bin", "t"},
+                                   "%PDF");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.standardError.contains(
+        QByteArray("Error changing attributes for printUserDir: /var/spool/ZEKPrinter/bin")));
+    EXPECT_FALSE(fs::exists(kRoot + "/bin"));
+}
+
+} // namespace

@@ -1,0 +1,27 @@
+#include "ProcessRunner.h"
+
+#include <QProcess>
+
+ProcessResult runProcess(const QString &program, const QStringList &arguments,
+                         const QByteArray &input, int timeoutMs)
+{
+    QProcess process;
+    process.start(program, arguments);
+    ProcessResult result;
+    if (!process.waitForStarted(timeoutMs)) {
+        result.crashed = true;
+        result.standardError = process.errorString().toUtf8();
+        return result;
+    }
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    result.crashed = process.exitStatus() != QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    result.standardOutput = process.readAllStandardOutput();
+    result.standardError = process.readAllStandardError();
+    return result;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Runs a program to its end with the given bytes on standard input.
+struct ProcessResult {
+    int exitCode = -1;
+    bool crashed = false;
+    QByteArray standardOutput;
+    QByteArray standardError;
+};
+
+ProcessResult runProcess(const QString &program, const QStringList &arguments,
+                         const QByteArray &input = {}, int timeoutMs = 60000);
