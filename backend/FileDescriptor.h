@@ -26,10 +26,7 @@ public:
 
     // Closes now and reports whether the close succeeded: for a written file
     // a failing close can be the first sign of lost data.
-    bool close()
-    {
-        return ::close(std::exchange(fd_, -1)) == 0;
-    }
+    bool close() { return ::close(std::exchange(fd_, -1)) == 0; }
 
 private:
     void reset()

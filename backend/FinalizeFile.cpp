@@ -9,7 +9,8 @@ std::string zek_finished_path(const std::string &path)
 {
     const size_t slash = path.rfind('/');
     const size_t dot = path.rfind('.');
-    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    const bool hasExtension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
     return (hasExtension ? path.substr(0, dot) : path) + ".pdf";
 }
 

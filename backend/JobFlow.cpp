@@ -22,7 +22,8 @@ std::optional<SpoolOwner> resolveOwner(const std::string &userName)
     if (auto nobody = zek_account_with_name("nobody")) {
         return SpoolOwner{kZEKAnonymousDirectoryName, *nobody};
     }
-    zek::systemLog("Error resolving user: neither \"" + userName + "\" nor \"nobody\" is an account");
+    zek::systemLog("Error resolving user: neither \"" + userName +
+                   "\" nor \"nobody\" is an account");
     return std::nullopt;
 }
 
@@ -39,7 +40,8 @@ ZEKSpoolStatus zek_spool_job(const std::string &spoolRoot, const std::string &jo
     if (!directory) {
         return kZEKSpoolFailed;
     }
-    const QString name = zek_prepare_title(QString::fromUtf8(title), QString::fromUtf8(jobIdentifier));
+    const QString name =
+        zek_prepare_title(QString::fromUtf8(title), QString::fromUtf8(jobIdentifier));
     const std::string path = *directory + "/" + name.toUtf8().toStdString() + ".~pdf";
 
     switch (zek_stdin_to_pdf(path, owner->account, input)) {

@@ -34,10 +34,11 @@ bool makeDirectory(const std::string &path, mode_t mode, bool &created)
 
 bool makeParents(const std::string &path)
 {
-    for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string prefix = path.substr(0, slash);
         bool created = false;
-        if (!prefix.empty() && !isDirectory(prefix) && !makeDirectory(prefix, kParentMode, created)) {
+        if (!prefix.empty() && !isDirectory(prefix) &&
+            !makeDirectory(prefix, kParentMode, created)) {
             return false;
         }
         if (slash == std::string::npos) {
@@ -49,8 +50,10 @@ bool makeParents(const std::string &path)
 bool handOver(const std::string &path, const ZEKAccount &account, mode_t mode)
 {
     // Never follow a link: the owner and mode go to this directory only.
-    const FileDescriptor directory(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    return directory.isValid() && fchown(directory.get(), account.uid, static_cast<gid_t>(-1)) == 0 &&
+    const FileDescriptor directory(
+        open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return directory.isValid() &&
+           fchown(directory.get(), account.uid, static_cast<gid_t>(-1)) == 0 &&
            fchmod(directory.get(), mode) == 0;
 }
 

@@ -37,8 +37,9 @@ FileDescriptor reopenExisting(const std::string &path)
 
 FileDescriptor openJobFile(const std::string &path, const ZEKAccount &account)
 {
-    FileDescriptor file(
-        open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, kJobFileMode));
+    FileDescriptor file(open(path.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                             kJobFileMode));
     if (!file.isValid() && errno == EEXIST) {
         file = reopenExisting(path);
     }
@@ -156,7 +157,8 @@ ZEKCopyResult zek_stdin_to_pdf(const std::string &path, const ZEKAccount &accoun
         return ZEKCopyResult::FileUnavailable;
     }
     const bool copied = writeAll(file.get(), signature.data(), signature.size()) &&
-                        copyRest(input, file.get(), buffer) && fsync(file.get()) == 0 && file.close();
+                        copyRest(input, file.get(), buffer) && fsync(file.get()) == 0 &&
+                        file.close();
     if (!copied) {
         logFailure("Error writing job file", path, errno);
         unlink(path.c_str());

@@ -21,8 +21,7 @@ bool isSpace(QChar c)
     return c == u' ';
 }
 
-template <typename Predicate>
-QString trimmed(const QString &text, Predicate matches)
+template <typename Predicate> QString trimmed(const QString &text, Predicate matches)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();

@@ -11,8 +11,8 @@
 namespace {
 
 // What CUPS lists when it asks the backends for devices (no arguments).
-constexpr const char *kDeviceLine =
-    "direct zekprinter:/ \"ZEK ZEKPrinter\" \"ZEK laser device\" \"MFG:ZEK;MDL:ZEKPrinter;CMD:PDF;\" \"\"";
+constexpr const char *kDeviceLine = "direct zekprinter:/ \"ZEK ZEKPrinter\" \"ZEK laser device\" "
+                                    "\"MFG:ZEK;MDL:ZEKPrinter;CMD:PDF;\" \"\"";
 
 } // namespace
 

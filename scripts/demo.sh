@@ -9,7 +9,7 @@ scripts/setup.sh
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
 cmake --install build >/dev/null
 
-if ! lpstat -r >/dev/null 2>&1; then
+if ! lpstat -r 2>/dev/null | grep -q "is running"; then
     echo "Starting cupsd"
     cupsd
 fi

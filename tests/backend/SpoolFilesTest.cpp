@@ -77,7 +77,8 @@ protected:
         return path.value_or(std::string());
     }
 
-    ZEKCopyResult copy(const std::string &path, const QByteArray &input, qsizetype pieceSize = 65536)
+    ZEKCopyResult copy(const std::string &path, const QByteArray &input,
+                       qsizetype pieceSize = 65536)
     {
         PipeFeeder feeder(input, pieceSize);
         return zek_stdin_to_pdf(path, self_, feeder.readEnd());
@@ -143,7 +144,8 @@ TEST_F(SpoolFiles, PlainFileInTheWayFails)
     testing::internal::CaptureStderr();
     EXPECT_FALSE(zek_create_print_dir(root_, "carol", self_).has_value());
     const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("Error creating printUserDir: " + root_ + "/carol"), std::string::npos) << log;
+    EXPECT_NE(log.find("Error creating printUserDir: " + root_ + "/carol"), std::string::npos)
+        << log;
 }
 
 TEST_F(SpoolFiles, SymbolicLinkInTheWayIsNotFollowed)
@@ -179,7 +181,8 @@ TEST_F(SpoolFiles, DirectoryThatCannotBeHandedOverIsRemoved)
     testing::internal::CaptureStderr();
     EXPECT_FALSE(zek_create_print_dir(root_, "daemon", *other).has_value());
     const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("Error changing attributes for printUserDir: " + root_ + "/daemon"), std::string::npos);
+    EXPECT_NE(log.find("Error changing attributes for printUserDir: " + root_ + "/daemon"),
+              std::string::npos);
     EXPECT_FALSE(fs::exists(root_ + "/daemon"));
 }
 
@@ -207,7 +210,7 @@ TEST_F(SpoolFiles, RejectsWhatIsNotAPdfAndLeavesAnEmptyFile)
     const std::string directory = userDirectory();
     int n = 0;
     for (const QByteArray &input : {QByteArray(), QByteArray("%PD"), QByteArray("%pdf-1.4"),
-                                   QByteArray(" %PDF-1.4"), QByteArray("%!PS-Adobe-3.0")}) {
+                                    QByteArray(" %PDF-1.4"), QByteArray("%!PS-Adobe-3.0")}) {
         const std::string path = directory + "/job_" + std::to_string(++n) + " b.~pdf";
         EXPECT_EQ(copy(path, input), ZEKCopyResult::NotPdf) << input.toStdString();
         EXPECT_TRUE(fs::is_regular_file(path));
@@ -252,7 +255,8 @@ TEST_F(SpoolFiles, PlantedLinksAndSpecialFilesAreNeverWritten)
     for (const auto &path : {symlinkJob, hardlinkJob, fifoJob, dirJob}) {
         testing::internal::CaptureStderr();
         EXPECT_EQ(copy(path, somePdf(70000)), ZEKCopyResult::FileUnavailable) << path;
-        EXPECT_NE(testing::internal::GetCapturedStderr().find("Error creating job file"), std::string::npos);
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("Error creating job file"),
+                  std::string::npos);
     }
     EXPECT_EQ(readFile(victim), QByteArray("precious"));
     EXPECT_TRUE(fs::is_symlink(symlinkJob));

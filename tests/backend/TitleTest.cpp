@@ -49,9 +49,10 @@ TEST(PrepareTitle, WorkedExamples)
 
 TEST(PrepareTitle, TitlesWithNothingLeftAreUntitled)
 {
-    for (const QString &title : {QString(), u""_s, u"\n\r\n"_s, u"()"_s, u"/"_s, u"."_s,
-                                u"("_s, u")"_s, u"a/"_s}) {
-        EXPECT_EQ(zek_prepare_title(title, u"5"_s), u"job_5 Untitled document"_s) << title.toStdString();
+    for (const QString &title :
+         {QString(), u""_s, u"\n\r\n"_s, u"()"_s, u"/"_s, u"."_s, u"("_s, u")"_s, u"a/"_s}) {
+        EXPECT_EQ(zek_prepare_title(title, u"5"_s), u"job_5 Untitled document"_s)
+            << title.toStdString();
     }
 }
 

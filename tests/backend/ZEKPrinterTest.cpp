@@ -51,9 +51,8 @@ TEST_F(ZEKPrinterRun, ListsItsDeviceWithoutArguments)
 {
     const auto result = print({}, {});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.standardOutput,
-              "direct zekprinter:/ \"ZEK ZEKPrinter\" \"ZEK laser device\" "
-              "\"MFG:ZEK;MDL:ZEKPrinter;CMD:PDF;\" \"\"\n");
+    EXPECT_EQ(result.standardOutput, "direct zekprinter:/ \"ZEK ZEKPrinter\" \"ZEK laser device\" "
+                                     "\"MFG:ZEK;MDL:ZEKPrinter;CMD:PDF;\" \"\"\n");
 }
 
 TEST_F(ZEKPrinterRun, TooFewArgumentsIsAUsageError)
@@ -70,7 +69,8 @@ TEST_F(ZEKPrinterRun, TooFewArgumentsIsAUsageError)
 TEST_F(ZEKPrinterRun, SpoolsAJobOfAKnownUser)
 {
     const QByteArray pdf = "%PDF-1.4\nbody\n%%EOF\n";
-    const auto result = print({"42", "daemon", "Quarterly report.pages", "1", "", "/tmp/ignored"}, pdf);
+    const auto result =
+        print({"42", "daemon", "Quarterly report.pages", "1", "", "/tmp/ignored"}, pdf);
     EXPECT_EQ(result.exitCode, 0) << result.standardError.toStdString();
     EXPECT_TRUE(result.standardOutput.isEmpty());
     const std::string job = kRoot + "/daemon/job_42 Quarterly.pdf";
@@ -167,9 +167,9 @@ TEST_F(ZEKPrinterRun, DirectoryThatCannotBeHandedOverIsRemoved)
     // Run without root: the new directory cannot be given to its user.
     fs::create_directories(kRoot);
     ASSERT_EQ(chown(kRoot.c_str(), uidOf("daemon"), static_cast<gid_t>(-1)), 0);
-    const auto result = runProcess("setpriv", {"--reuid=daemon", "--regid=daemon", "--clear-groups",
-                                               kPrinter, "1", "bin", "t"},
-                                   "%PDF");
+    const auto result = runProcess(
+        "setpriv",
+        {"--reuid=daemon", "--regid=daemon", "--clear-groups", kPrinter, "1", "bin", "t"}, "%PDF");
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.standardError.contains(
         QByteArray("Error changing attributes for printUserDir: /var/spool/ZEKPrinter/bin")));
