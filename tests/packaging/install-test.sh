@@ -1,0 +1,25 @@
+#!/bin/sh
+# install-test.sh BUILD-DIR BACKEND-DIR PPD-DIR
+# Stages the installation and checks the backend's mode (CUPS runs a backend
+# as root only when it is mode 0700 and owned by root) and that the PPD passes
+# cupstestppd.
+set -u
+build=$1 backend_dir=$2 ppd_dir=$3
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+DESTDIR="$stage" cmake --install "$build" >/dev/null || { echo "cmake --install failed"; exit 1; }
+
+failures=0
+expect() { # expect DESCRIPTION ACTUAL WANTED
+    if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: got '$2', want '$3'"; failures=$((failures + 1)); fi
+}
+backend="$stage$backend_dir/zekprinter"
+expect "backend installed" "$(test -f "$backend" && echo yes)" yes
+expect "backend mode" "$(stat -c %a "$backend" 2>/dev/null)" 700
+[ "$(id -u)" = 0 ] && expect "backend owner" "$(stat -c %U "$backend" 2>/dev/null)" root
+[ "$(id -u)" = 0 ] && expect "backend lists its device" "$("$backend" | cut -d' ' -f1-2)" "direct zekprinter:/"
+ppd="$stage$ppd_dir/zekprinter.ppd"
+if command -v cupstestppd >/dev/null; then
+    expect "PPD passes cupstestppd" "$(cupstestppd -q "$ppd" && echo pass)" pass
+fi
+[ $failures -eq 0 ]
