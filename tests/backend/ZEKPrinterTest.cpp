@@ -176,4 +176,29 @@ TEST_F(ZEKPrinterRun, DirectoryThatCannotBeHandedOverIsRemoved)
     EXPECT_FALSE(fs::exists(kRoot + "/bin"));
 }
 
+TEST_F(ZEKPrinterRun, NoAccountForNobodyEitherIsStatusOne)
+{
+    // This namespace's own /etc/passwd, without "nobody".
+    QFile passwd(QStringLiteral("/etc/passwd"));
+    ASSERT_TRUE(passwd.open(QIODevice::ReadOnly));
+    QByteArray withoutNobody;
+    for (const QByteArray &line : passwd.readAll().split('\n')) {
+        if (!line.startsWith("nobody:")) {
+            withoutNobody += line + '\n';
+        }
+    }
+    const std::string copy = "/var/spool/passwd-without-nobody";
+    QFile file(QString::fromStdString(copy));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(withoutNobody);
+    file.close();
+    ASSERT_EQ(mount(copy.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr), 0);
+
+    const auto result = print({"1", "no-such-user-zek", "t"}, "%PDF");
+    umount("/etc/passwd");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.standardError.contains("nobody"));
+    EXPECT_FALSE(fs::exists(kRoot));
+}
+
 } // namespace
