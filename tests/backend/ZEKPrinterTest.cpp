@@ -193,8 +193,16 @@ TEST_F(ZEKPrinterRun, NoAccountForNobodyEitherIsStatusOne)
     file.write(withoutNobody);
     file.close();
     ASSERT_EQ(mount(copy.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr), 0);
+    // NSS modules such as systemd's make up "nobody" by themselves.
+    const std::string nsswitch = "/var/spool/nsswitch.conf";
+    QFile files(QString::fromStdString(nsswitch));
+    ASSERT_TRUE(files.open(QIODevice::WriteOnly));
+    files.write("passwd: files\ngroup: files\n");
+    files.close();
+    ASSERT_EQ(mount(nsswitch.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr), 0);
 
     const auto result = print({"1", "no-such-user-zek", "t"}, "%PDF");
+    umount("/etc/nsswitch.conf");
     umount("/etc/passwd");
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.standardError.contains("nobody"));
