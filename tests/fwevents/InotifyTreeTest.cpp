@@ -1,0 +1,64 @@
+// The kernel side of the stream, read by hand so that its queue can be made to overflow.
+
+#include "InotifyTree.h"
+
+#include "FWEvent.h"
+#include "SpoolFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+int kernelQueueLength()
+{
+    QFile limit(QStringLiteral("/proc/sys/fs/inotify/max_queued_events"));
+    return limit.open(QIODevice::ReadOnly) ? limit.readAll().trimmed().toInt() : 16384;
+}
+
+std::vector<EventBatch::Entry> read(InotifyTree &tree)
+{
+    EventBatch batch(true);
+    tree.readEvents(batch);
+    return batch.take();
+}
+
+quint32 flagsOf(const std::vector<EventBatch::Entry> &entries, const QString &path)
+{
+    for (const EventBatch::Entry &entry : entries) {
+        if (entry.path == path) {
+            return entry.flags;
+        }
+    }
+    return 0;
+}
+
+TEST(InotifyTree, ReportsAnOverflowAndKeepsWatchingWhatCameMeanwhile)
+{
+    QTemporaryDir temporary;
+    const QString root = temporary.path();
+    InotifyTree tree({root}, true);
+    ASSERT_TRUE(tree.isValid());
+    tree.watchRoots();
+
+    // Each file makes two events (created, removed); nothing reads them.
+    const QByteArray file = QFile::encodeName(root + QStringLiteral("/f"));
+    for (int i = 0; i <= kernelQueueLength() / 2; ++i) {
+        close(open(file.constData(), O_CREAT | O_WRONLY, 0600));
+        unlink(file.constData());
+    }
+    ASSERT_TRUE(QDir(root).mkdir(QStringLiteral("unseen"))); // its own event is lost
+
+    const auto overflow = read(tree);
+    EXPECT_EQ(flagsOf(overflow, root), kFWEventFlagMustScanSubDirs | kFWEventFlagKernelDropped);
+
+    writeFile(root + QStringLiteral("/unseen/job.pdf"), "%PDF");
+    const auto after = read(tree);
+    EXPECT_TRUE(flagsOf(after, root + QStringLiteral("/unseen/job.pdf")) & kFWEventFlagItemCreated);
+}
+
+} // namespace

@@ -1,0 +1,24 @@
+#include "SpoolFiles.h"
+
+#include <QFile>
+#include <cstdio>
+#include <gtest/gtest.h>
+
+void writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(data), data.size());
+}
+
+QString finishJob(const QString &directory, const QString &stem, const QByteArray &data)
+{
+    const QString temporary = directory + u'/' + stem + QStringLiteral(".~pdf");
+    const QString final = directory + u'/' + stem + QStringLiteral(".pdf");
+    writeFile(temporary, data);
+    EXPECT_EQ(
+        std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(final).constData()),
+        0)
+        << final.toStdString();
+    return final;
+}
