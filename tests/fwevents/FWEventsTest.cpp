@@ -4,6 +4,7 @@
 #include "FWEvents.h"
 
 #include "EventLoop.h"
+#include "QtPrinting.h"
 #include "SpoolFiles.h"
 
 #include <QDir>

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// A program that runs beside the test until the test ends it (or this object goes away), with
+// its standard output and standard error read as they come.
+class BackgroundProcess {
+public:
+    BackgroundProcess(const QString &program, const QStringList &arguments);
+    ~BackgroundProcess();
+    BackgroundProcess(const BackgroundProcess &) = delete;
+    BackgroundProcess &operator=(const BackgroundProcess &) = delete;
+
+    // Wait until the output so far contains `text`; false when the deadline passes or the
+    // program ends first.
+    bool waitForOutput(const QByteArray &text, int timeoutMs = 60000);
+    bool waitForError(const QByteArray &text, int timeoutMs = 60000);
+
+    const QByteArray &output() const { return output_; }
+    const QByteArray &error() const { return error_; }
+
+private:
+    bool waitFor(const QByteArray &text, const QByteArray &stream, int timeoutMs);
+    void collect();
+
+    QProcess process_;
+    QByteArray output_;
+    QByteArray error_;
+};

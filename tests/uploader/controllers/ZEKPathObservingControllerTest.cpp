@@ -1,0 +1,210 @@
+// The path observing controller on the real file system, with the backend's way of finishing a
+// job: write "<name>.~pdf", then rename it to "<name>.pdf".
+
+#include "ZEKPathObservingController.h"
+
+#include "EventLoop.h"
+#include "QtPrinting.h"
+#include "SpoolFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+class RecordingDelegate : public ZEKPathObservingDelegate {
+public:
+    void fileDidCreatedAtURL(const QUrl &url) override { reported.append(url.toLocalFile()); }
+    QStringList reported;
+};
+
+class Observing : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        controller.setDelegate(delegate);
+        controller.setObserveSubpaths(true);
+    }
+
+    // Finishes one more job last of all: once it is reported, everything done before it has
+    // been through the filter, so the reports must be exactly `expected` and that job.
+    void expectReportedExactly(QStringList expected)
+    {
+        QDir().mkpath(spool);
+        const QString last = finishJob(spool, QStringLiteral("job_999 last"));
+        ASSERT_TRUE(waitUntil([&] { return delegate->reported.contains(last); }));
+        expected.append(last);
+        EXPECT_EQ(delegate->reported, expected);
+    }
+
+    QString user(const QString &name = QStringLiteral("alice"))
+    {
+        QDir().mkpath(spool + u'/' + name);
+        return spool + u'/' + name;
+    }
+
+    QTemporaryDir temporary;
+    const QString spool = temporary.path() + QStringLiteral("/ZEKPrinter");
+    const std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+    ZEKPathObservingController controller{spool, QStringLiteral("*.pdf")};
+};
+
+TEST_F(Observing, ReportsAJobInAnExistingUserDirectoryOnce)
+{
+    const QString alice = user();
+    controller.startObserving();
+    expectReportedExactly({finishJob(alice, QStringLiteral("job_1 Report"))});
+}
+
+TEST_F(Observing, ReportsTheFirstJobOfABrandNewUserDirectory)
+{
+    QDir().mkpath(spool);
+    controller.startObserving();
+    expectReportedExactly({finishJob(user(QStringLiteral("bob")), QStringLiteral("job_2 New"))});
+}
+
+TEST_F(Observing, ReportsAJobWhenTheSpoolRootDidNotExistAtStart)
+{
+    controller.startObserving();
+    expectReportedExactly({finishJob(user(), QStringLiteral("job_3 First"))});
+}
+
+TEST_F(Observing, IgnoresWhatIsNotAFinishedJob)
+{
+    const QString alice = user();
+    const QString outside = temporary.path() + QStringLiteral("/outside.pdf");
+    writeFile(outside, "%PDF");
+    controller.startObserving();
+
+    writeFile(alice + QStringLiteral("/written in place.pdf"), "%PDF");
+    QFile::copy(outside, alice + QStringLiteral("/copied in.pdf"));
+    writeFile(alice + QStringLiteral("/job_4 unfinished.~pdf"), "%PDF");
+    QDir(alice).mkdir(QStringLiteral("folder"));
+    QDir(alice).rename(QStringLiteral("folder"), QStringLiteral("folder.pdf"));
+    QFile::remove(finishJob(alice, QStringLiteral("job_5 deleted")));
+    QFile::link(outside, alice + QStringLiteral("/job_6 link.~pdf"));
+    QDir(alice).rename(QStringLiteral("job_6 link.~pdf"), QStringLiteral("job_6 link.pdf"));
+    expectReportedExactly({});
+}
+
+TEST_F(Observing, ReportsPdfsMovedInFromElsewhere)
+{
+    const QString alice = user();
+    const QString outside = temporary.path() + QStringLiteral("/outside");
+    QDir().mkpath(outside + QStringLiteral("/folder"));
+    writeFile(outside + QStringLiteral("/moved.pdf"), "%PDF");
+    writeFile(outside + QStringLiteral("/folder/inside.PDF"), "%PDF");
+    controller.startObserving();
+
+    QDir().rename(outside + QStringLiteral("/moved.pdf"), alice + QStringLiteral("/moved.pdf"));
+    QDir().rename(outside + QStringLiteral("/folder"), alice + QStringLiteral("/folder"));
+    expectReportedExactly(
+        {alice + QStringLiteral("/moved.pdf"), alice + QStringLiteral("/folder/inside.PDF")});
+}
+
+TEST_F(Observing, WithoutSubpathsNothingBelowTheTopCounts)
+{
+    const QString alice = user();
+    controller.setObserveSubpaths(false);
+    controller.startObserving();
+    finishJob(alice, QStringLiteral("job_7 below"));
+    finishJob(spool, QStringLiteral("job_8 top"));
+    QFile::setPermissions(spool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    controller.events()->flushSynchronously();
+
+    ASSERT_TRUE(controller.events()->lastEvent().has_value()); // the top's own change came
+    EXPECT_TRUE(delegate->reported.isEmpty());
+}
+
+TEST_F(Observing, StartsAndStopsOnlyOnce)
+{
+    controller.startObserving();
+    const std::shared_ptr<FWEvents> events = controller.events();
+    controller.startObserving();
+    EXPECT_EQ(controller.events(), events);
+    EXPECT_TRUE(controller.isObserving());
+    EXPECT_TRUE(events->ignoreEventsFromSubDirectories() == !controller.observeSubpaths());
+    EXPECT_EQ(events->streamCreationFlags(), 0x15u);
+
+    controller.stopObserving();
+    controller.stopObserving();
+    EXPECT_EQ(controller.events(), nullptr);
+    EXPECT_FALSE(controller.isObserving());
+}
+
+TEST_F(Observing, ReportsEachOfABurstOfTenThousandJobsOnce)
+{
+    const QString alice = user();
+    controller.startObserving();
+    constexpr int kJobs = 10000;
+    for (int job = 0; job < kJobs; ++job) {
+        finishJob(alice, QStringLiteral("job_%1 burst").arg(job), "%PDF");
+    }
+    EXPECT_TRUE(
+        waitUntil([&] { return delegate->reported.size() >= kJobs; }, std::chrono::minutes(3)));
+    controller.events()->flushSynchronously();
+    EXPECT_EQ(delegate->reported.size(), kJobs);
+    EXPECT_EQ(QSet<QString>(delegate->reported.cbegin(), delegate->reported.cend()).size(), kJobs);
+}
+
+TEST_F(Observing, WhenEventsWereLostReportsEveryFinishedPdfInTheTree)
+{
+    const QString alice = user();
+    writeFile(spool + QStringLiteral("/top.pdf"), "%PDF");
+    writeFile(alice + QStringLiteral("/job_1 a.pdf"), "%PDF");
+    writeFile(user(QStringLiteral("bob")) + QStringLiteral("/job_2 b.PDF"), "%PDF");
+    writeFile(alice + QStringLiteral("/job_3 c.~pdf"), "%PDF");
+    QFile::link(alice + QStringLiteral("/job_1 a.pdf"), alice + QStringLiteral("/link.pdf"));
+    QDir(alice).mkdir(QStringLiteral("folder.pdf"));
+    controller.startObserving();
+
+    const FWEvent lost(1, QDateTime::currentDateTime(), QUrl::fromLocalFile(spool),
+                       kFWEventFlagMustScanSubDirs | kFWEventFlagKernelDropped);
+    controller.URLWatcher(*controller.events(), lost);
+    delegate->reported.sort();
+    EXPECT_EQ(delegate->reported, QStringList({alice + QStringLiteral("/job_1 a.pdf"),
+                                               spool + QStringLiteral("/bob/job_2 b.PDF"),
+                                               spool + QStringLiteral("/top.pdf")}));
+
+    delegate->reported.clear();
+    controller.setObserveSubpaths(false);
+    controller.URLWatcher(*controller.events(), lost);
+    EXPECT_EQ(delegate->reported, QStringList({spool + QStringLiteral("/top.pdf")}));
+}
+
+TEST_F(Observing, PrintsTheNineteenFlagsToTheSystemLog)
+{
+    QTemporaryFile capture;
+    ASSERT_TRUE(capture.open());
+    fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    dup2(capture.handle(), STDERR_FILENO);
+    controller.printEventFlags(FWEvent(1, QDateTime::currentDateTime(), QUrl(),
+                                       kFWEventFlagItemRenamed | kFWEventFlagItemIsFile));
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    capture.seek(0);
+
+    QStringList lines;
+    for (const QByteArray &line : capture.readAll().split('\n')) {
+        if (!line.isEmpty()) {
+            lines.append(QString::fromUtf8(line.mid(line.indexOf(": ") + 2)));
+        }
+    }
+    EXPECT_EQ(
+        lines,
+        QStringList({"mustRescanSubDirectories: NO", "isUserDropped: NO", "isKernelDropped: NO",
+                     "isEventIdentifiersWrapped: NO", "isHistoryDone: NO", "isRootChanged: NO",
+                     "didVolumeMount: NO", "didVolumeUnmount: NO", "isCreated: NO", "isRemoved: NO",
+                     "isInodeMetadataModified: NO", "isRenamed: YES", "isModified: NO",
+                     "isFinderInfoModified: NO", "didChangeOwner: NO", "isXattrModified: NO",
+                     "isFile: YES", "isDir: NO", "isSymlink: NO"}));
+}
+
+} // namespace

@@ -1,0 +1,131 @@
+#include "ZEKPathObservingController.h"
+
+#include "SystemLog.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <filesystem>
+#include <utility>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kPdfExtension = QStringLiteral("pdf");
+
+bool hasPdfExtension(const QString &path)
+{
+    return QFileInfo(path).suffix().toLower() == kPdfExtension;
+}
+
+// A regular file, links not followed: a link planted in a world-writable directory is no job.
+bool isRegularFile(const QString &path)
+{
+    std::error_code error;
+    return fs::is_regular_file(fs::symlink_status(QFile::encodeName(path).constData(), error));
+}
+
+} // namespace
+
+ZEKPathObservingController::ZEKPathObservingController(QString observingPath,
+                                                       QString observingFileMask)
+    : observingPath_(std::move(observingPath)), observingFileMask_(std::move(observingFileMask))
+{}
+
+ZEKPathObservingController::~ZEKPathObservingController()
+{
+    stopObserving();
+}
+
+void ZEKPathObservingController::startObserving()
+{
+    if (isObserving_) {
+        return;
+    }
+    setEvents(std::make_shared<FWEvents>(QList<QUrl>{QUrl::fromLocalFile(observingPath_)}, this,
+                                         QThread::currentThread(), kFWEventsSinceEventNow, kLatency,
+                                         !observeSubpaths_, QList<QUrl>(), kStreamCreationFlags));
+    setIsObserving(true);
+}
+
+void ZEKPathObservingController::stopObserving()
+{
+    if (!isObserving_) {
+        return;
+    }
+    setEvents(nullptr);
+    setIsObserving(false);
+}
+
+void ZEKPathObservingController::URLWatcher(FWEvents &, const FWEvent &eventOccurred)
+{
+    if (eventOccurred.mustRescanSubDirectories() || eventOccurred.isUserDropped() ||
+        eventOccurred.isKernelDropped()) {
+        reportFinishedPdfsInTree();
+    } else if (isFinishedPdf(eventOccurred)) {
+        report(eventOccurred.URL());
+    }
+}
+
+// Renamed into place, not written there, under a ".pdf" name, and still there: the source side
+// of a rename carries the same flags but is gone.
+bool ZEKPathObservingController::isFinishedPdf(const FWEvent &event)
+{
+    return !event.URL().isEmpty() && event.isFile() && event.isRenamed() && !event.isModified() &&
+           hasPdfExtension(event.URL().path()) && isRegularFile(event.URL().toLocalFile());
+}
+
+void ZEKPathObservingController::reportFinishedPdfsInTree()
+{
+    const auto options = fs::directory_options::skip_permission_denied;
+    std::error_code error;
+    fs::recursive_directory_iterator entry(QFile::encodeName(observingPath_).constData(), options,
+                                           error);
+    for (const fs::recursive_directory_iterator end; !error && entry != end;
+         entry.increment(error)) {
+        if (!observeSubpaths_) {
+            entry.disable_recursion_pending();
+        }
+        const QString path = QFile::decodeName(entry->path().c_str());
+        std::error_code statusError;
+        if (entry->symlink_status(statusError).type() == fs::file_type::regular &&
+            hasPdfExtension(path)) {
+            report(QUrl::fromLocalFile(path));
+        }
+    }
+}
+
+void ZEKPathObservingController::report(const QUrl &url)
+{
+    if (const auto delegate = delegate_.lock()) {
+        delegate->fileDidCreatedAtURL(url);
+    }
+}
+
+void ZEKPathObservingController::printEventFlags(const FWEvent &event) const
+{
+    const std::pair<const char *, bool> flags[] = {
+        {"mustRescanSubDirectories", event.mustRescanSubDirectories()},
+        {"isUserDropped", event.isUserDropped()},
+        {"isKernelDropped", event.isKernelDropped()},
+        {"isEventIdentifiersWrapped", event.isEventIdentifiersWrapped()},
+        {"isHistoryDone", event.isHistoryDone()},
+        {"isRootChanged", event.isRootChanged()},
+        {"didVolumeMount", event.didVolumeMount()},
+        {"didVolumeUnmount", event.didVolumeUnmount()},
+        {"isCreated", event.isCreated()},
+        {"isRemoved", event.isRemoved()},
+        {"isInodeMetadataModified", event.isInodeMetadataModified()},
+        {"isRenamed", event.isRenamed()},
+        {"isModified", event.isModified()},
+        {"isFinderInfoModified", event.isFinderInfoModified()},
+        {"didChangeOwner", event.didChangeOwner()},
+        {"isXattrModified", event.isXattrModified()},
+        {"isFile", event.isFile()},
+        {"isDir", event.isDir()},
+        {"isSymlink", event.isSymlink()},
+    };
+    for (const auto &[name, value] : flags) {
+        zek::systemLog(std::string(name) + ": " + (value ? "YES" : "NO"));
+    }
+}

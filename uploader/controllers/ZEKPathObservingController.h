@@ -1,0 +1,71 @@
+#pragma once
+
+#include "FWEvents.h"
+#include "ZEKPathObservingDelegate.h"
+
+#include <QString>
+#include <memory>
+
+// Watches one directory tree and tells its delegate about each file that has just been renamed
+// into place under a ".pdf" name: how the print backend finishes a job. A ".pdf" file written
+// or copied in place is not reported, as its writing may not be over.
+//
+// When events were lost (the stream says so) the tree is scanned instead and every regular
+// ".pdf" file in it is reported, so that no finished job is missed; one may then be reported
+// twice.
+//
+// Start, stop and destroy it on one thread; it is told of events on that thread's event loop.
+class ZEKPathObservingController : public FWEventsDelegate {
+public:
+    static constexpr double kLatency = 1.0;
+    static constexpr quint32 kStreamCreationFlags =
+        kFWEventsDefaultEventStreamFlags | kFWEventsCreateFlagFileEvents;
+
+    // initWithObservingPath:observingFileMask: — watches nothing yet.
+    ZEKPathObservingController(QString observingPath, QString observingFileMask);
+    ~ZEKPathObservingController() override;
+
+    QString observingPath() const { return observingPath_; }
+    // Kept for the caller; the filter checks the ".pdf" extension itself.
+    QString observingFileMask() const { return observingFileMask_; }
+
+    bool isObserving() const { return isObserving_; }
+    void setIsObserving(bool isObserving) { isObserving_ = isObserving; }
+
+    // The running watcher; none when not observing.
+    std::shared_ptr<FWEvents> events() const { return events_; }
+    void setEvents(std::shared_ptr<FWEvents> events) { events_ = std::move(events); }
+
+    std::weak_ptr<ZEKPathObservingDelegate> delegate() const { return delegate_; }
+    void setDelegate(std::weak_ptr<ZEKPathObservingDelegate> delegate)
+    {
+        delegate_ = std::move(delegate);
+    }
+
+    // Whether events below the top directory count; read by the next startObserving.
+    bool observeSubpaths() const { return observeSubpaths_; }
+    void setObserveSubpaths(bool observeSubpaths) { observeSubpaths_ = observeSubpaths; }
+
+    // Both do nothing when already in the state asked for. startObserving throws what FWEvents
+    // throws.
+    void startObserving();
+    void stopObserving();
+
+    // The filter, for each delivered event.
+    void URLWatcher(FWEvents &watcher, const FWEvent &eventOccurred) override;
+
+    // Writes the event's nineteen flags to the system log, one line each.
+    void printEventFlags(const FWEvent &event) const;
+
+private:
+    static bool isFinishedPdf(const FWEvent &event);
+    void reportFinishedPdfsInTree();
+    void report(const QUrl &url);
+
+    const QString observingPath_;
+    const QString observingFileMask_;
+    bool isObserving_ = false;
+    std::shared_ptr<FWEvents> events_;
+    std::weak_ptr<ZEKPathObservingDelegate> delegate_;
+    bool observeSubpaths_ = false;
+};

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QUrl>
+
+// Told of each finished PDF file that arrives in an observed tree.
+class ZEKPathObservingDelegate {
+public:
+    virtual ~ZEKPathObservingDelegate() = default;
+    // fileDidCreatedAtURL:
+    virtual void fileDidCreatedAtURL(const QUrl &url) = 0;
+};
