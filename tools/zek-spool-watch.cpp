@@ -1,0 +1,75 @@
+// zek-spool-watch [-v] [DIR]: watches the spool tree as the uploader does and prints a line for
+// every finished PDF it would upload; with -v also every event it is told of. For finding out why
+// a job was or was not picked up.
+
+#include "ZEKPathObservingController.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <iostream>
+
+namespace {
+
+const QString kSpoolRoot = QStringLiteral("/var/spool/ZEKPrinter");
+
+class PrintingDelegate : public ZEKPathObservingDelegate {
+public:
+    void fileDidCreatedAtURL(const QUrl &url) override
+    {
+        std::cout << "Printed PDF appeared: " << url.toLocalFile().toStdString() << std::endl;
+    }
+};
+
+class SpoolWatch : public ZEKPathObservingController {
+public:
+    SpoolWatch(const QString &directory, bool verbose)
+        : ZEKPathObservingController(directory, QStringLiteral("*.pdf")), verbose_(verbose)
+    {}
+
+    void URLWatcher(FWEvents &watcher, const FWEvent &eventOccurred) override
+    {
+        if (verbose_) {
+            std::cout << eventOccurred.description().toStdString() << std::endl;
+        }
+        ZEKPathObservingController::URLWatcher(watcher, eventOccurred);
+    }
+
+private:
+    bool verbose_;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Prints each finished PDF that arrives in the spool tree, as ZEKUploader "
+                       "sees it. Runs until interrupted."));
+    parser.addHelpOption();
+    const QCommandLineOption verbose(QStringLiteral("v"),
+                                     QStringLiteral("Also print every event delivered."));
+    parser.addOption(verbose);
+    parser.addPositionalArgument(QStringLiteral("DIR"),
+                                 QStringLiteral("The tree to watch (default %1).").arg(kSpoolRoot));
+    parser.process(application);
+    const QStringList arguments = parser.positionalArguments();
+    if (arguments.size() > 1) {
+        parser.showHelp(2);
+    }
+    const QString directory = arguments.isEmpty() ? kSpoolRoot : arguments.first();
+
+    const auto delegate = std::make_shared<PrintingDelegate>();
+    SpoolWatch watch(directory, parser.isSet(verbose));
+    watch.setDelegate(delegate);
+    watch.setObserveSubpaths(true);
+    try {
+        watch.startObserving();
+    } catch (const FWEventsException &failure) {
+        std::cerr << "zek-spool-watch: " << failure.what() << std::endl;
+        return 1;
+    }
+    std::cerr << "zek-spool-watch: watching " << directory.toStdString() << std::endl;
+    return application.exec();
+}
