@@ -84,6 +84,7 @@ void measureDelay(const QString &user, int jobs)
                 "best %.1f ms\n",
                 jobs, ZEKPathObservingController::kLatency, delays[delays.size() / 2],
                 delays.back(), delays.front());
+    std::fflush(stdout);
 }
 
 void measureBurst(const QString &user, int jobs)
@@ -101,6 +102,7 @@ void measureBurst(const QString &user, int jobs)
     std::printf("burst of %d jobs written by another process: watcher CPU %.3f s (%.1f us per "
                 "job), all %d noticed after %.2f s\n",
                 jobs, cpu, cpu * 1e6 / jobs, jobs, wall);
+    std::fflush(stdout);
 }
 
 } // namespace

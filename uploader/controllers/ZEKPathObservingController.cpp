@@ -57,11 +57,11 @@ void ZEKPathObservingController::stopObserving()
     setIsObserving(false);
 }
 
-void ZEKPathObservingController::URLWatcher(FWEvents &, const FWEvent &eventOccurred)
+void ZEKPathObservingController::URLWatcher(FWEvents &watcher, const FWEvent &eventOccurred)
 {
     if (eventOccurred.mustRescanSubDirectories() || eventOccurred.isUserDropped() ||
         eventOccurred.isKernelDropped()) {
-        reportFinishedPdfsInTree();
+        reportFinishedPdfsInTree(!watcher.ignoreEventsFromSubDirectories());
     } else if (isFinishedPdf(eventOccurred)) {
         report(eventOccurred.URL());
     }
@@ -75,7 +75,7 @@ bool ZEKPathObservingController::isFinishedPdf(const FWEvent &event)
            hasPdfExtension(event.URL().path()) && isRegularFile(event.URL().toLocalFile());
 }
 
-void ZEKPathObservingController::reportFinishedPdfsInTree()
+void ZEKPathObservingController::reportFinishedPdfsInTree(bool withSubpaths)
 {
     const auto options = fs::directory_options::skip_permission_denied;
     std::error_code error;
@@ -83,7 +83,7 @@ void ZEKPathObservingController::reportFinishedPdfsInTree()
                                            error);
     for (const fs::recursive_directory_iterator end; !error && entry != end;
          entry.increment(error)) {
-        if (!observeSubpaths_) {
+        if (!withSubpaths) {
             entry.disable_recursion_pending();
         }
         const QString path = QFile::decodeName(entry->path().c_str());

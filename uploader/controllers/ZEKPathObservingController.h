@@ -59,7 +59,8 @@ public:
 
 private:
     static bool isFinishedPdf(const FWEvent &event);
-    void reportFinishedPdfsInTree();
+    // Below the top only when the watcher reports from there.
+    void reportFinishedPdfsInTree(bool withSubpaths);
     void report(const QUrl &url);
 
     const QString observingPath_;

@@ -173,7 +173,9 @@ TEST_F(Observing, WhenEventsWereLostReportsEveryFinishedPdfInTheTree)
                                                spool + QStringLiteral("/top.pdf")}));
 
     delegate->reported.clear();
+    controller.stopObserving();
     controller.setObserveSubpaths(false);
+    controller.startObserving();
     controller.URLWatcher(*controller.events(), lost);
     EXPECT_EQ(delegate->reported, QStringList({spool + QStringLiteral("/top.pdf")}));
 }
