@@ -256,7 +256,7 @@ TEST_F(Watching, HoldsEventsForAFixedWindowNotOneThatRestarts)
         deliveredWhileWriting =
             waitUntil([&] { return !events.empty(); }, std::chrono::milliseconds(20));
     }
-    EXPECT_TRUE(deliveredWhileWriting);
+    ASSERT_TRUE(deliveredWhileWriting);
     EXPECT_EQ(threads.front(), QThread::currentThread());
 }
 
