@@ -30,7 +30,7 @@ struct FWStreamEvent {
 // window: later events do not extend it), merged per path, then hands the batch to `deliver` on
 // the thread `runLoop`, whose Qt event loop must run. Batches arrive in order.
 //
-// Start, flush and destroy it on the run loop's thread; destroying it drops batches not yet
+// Destroy it on the run loop's thread (or once that loop has stopped); that drops batches not yet
 // delivered.
 class FWEventStream {
 public:

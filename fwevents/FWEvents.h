@@ -46,9 +46,9 @@ using FWEventsBlock = std::function<void(FWEvents &watcher, const FWEvent &event
 // (ignoreEventsFromSubDirectories), or everything but paths that begin, as text, with an
 // excluded URL's path. A watched directory that does not exist yet is picked up when it appears.
 //
-// The watcher runs from construction until it is destroyed. Create, flush and destroy it on the
-// run loop's thread, and not from inside its own delivery. The properties may be used from any
-// thread.
+// The watcher runs from construction until it is destroyed. Destroy it on the run loop's thread
+// (or once that loop has stopped), never from inside its own delivery. Flushing synchronously
+// from another thread waits for the run loop. The properties may be used from any thread.
 class FWEvents {
 public:
     // initWithURLs:delegate:[onRunLoop:[sinceEventIdentifier:notificationLantency:
