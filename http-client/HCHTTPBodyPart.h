@@ -34,9 +34,7 @@ public:
 
     // The first part opens with "--boundary\r\n", every other one with
     // "\r\n--boundary\r\n"; the last one ends with "\r\n--boundary--\r\n".
-    bool hasInitialBoundary() const { return hasInitialBoundary_; }
     void setHasInitialBoundary(bool has) { hasInitialBoundary_ = has; }
-    bool hasFinalBoundary() const { return hasFinalBoundary_; }
     void setHasFinalBoundary(bool has) { hasFinalBoundary_ = has; }
 
     // Bytes the part delivers in all, counting the body by its declared length.

@@ -19,8 +19,6 @@ class HCMultipartBodyStream final : public zek::InputStream {
 public:
     explicit HCMultipartBodyStream(zek::NSStringEncoding stringEncoding);
 
-    zek::NSStringEncoding stringEncoding() const { return stringEncoding_; }
-
     void appendHTTPBodyPart(std::unique_ptr<HCHTTPBodyPart> part);
     bool isEmpty() const { return HTTPBodyParts_.empty(); }
     // Marks the first part as first and the last as last, and no others.
@@ -33,7 +31,6 @@ public:
     // pauses delay seconds after each part read. Off by default.
     quint64 numberOfBytesInPacket() const { return numberOfBytesInPacket_; }
     void setNumberOfBytesInPacket(quint64 bytes) { numberOfBytesInPacket_ = bytes; }
-    double delay() const { return delay_; }
     void setDelay(double seconds) { delay_ = seconds; }
 
     // A new, unopened stream over copies of the parts: it delivers the same

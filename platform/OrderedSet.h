@@ -18,8 +18,6 @@ public:
     bool insert(const QVariant &value);
 
     const QVariantList &values() const { return values_; }
-    qsizetype size() const { return values_.size(); }
-    bool isEmpty() const { return values_.isEmpty(); }
 
     bool operator==(const OrderedSet &other) const = default;
 

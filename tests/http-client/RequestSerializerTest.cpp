@@ -175,6 +175,19 @@ TEST(QueryBuilding, ParametersGoIntoTheQueryOfGetHeadAndDelete)
     }
 }
 
+TEST(QueryBuilding, TheMethodsThatUseTheQueryCanBeChosen)
+{
+    HCHTTPRequestSerializer serializer;
+    serializer.setHTTPMethodsEncodingParametersInURI({u"POST"_s});
+    const QVariantMap parameters{{u"a"_s, 1}};
+    const auto post = serializer.requestWithMethod(u"POST"_s, kURL, parameters, nullptr);
+    EXPECT_EQ(post->URL().query(), u"a=1"_s);
+    EXPECT_TRUE(post->HTTPBody().isEmpty());
+    const auto get = serializer.requestWithMethod(u"GET"_s, kURL, parameters, nullptr);
+    EXPECT_FALSE(get->URL().hasQuery());
+    EXPECT_EQ(get->HTTPBody(), "a=1");
+}
+
 TEST(QueryBuilding, AnExistingQueryIsExtended)
 {
     HCHTTPRequestSerializer serializer;
