@@ -55,14 +55,6 @@ std::vector<ParsedPart> parsedParts(const HCURLRequest &request)
     return parts;
 }
 
-TEST(IndependentParse, TheUploadsOnePart)
-{
-    const QByteArray data = "%PDF-1.7\r\n" + sampleBytes(200000) + "\r\n--Boundary+\r\n%%EOF";
-    const auto parts = parsedParts(uploadRequest(u"job_12 Quarterly report.pdf"_s, data));
-    EXPECT_EQ(parts, (std::vector<ParsedPart>{{u"file"_s, u"job_12 Quarterly report.pdf"_s,
-                                               u"application/pdf"_s, data}}));
-}
-
 TEST(IndependentParse, SeveralPartsAndParameters)
 {
     const QByteArray first = sampleBytes(5000, 3);
@@ -86,11 +78,12 @@ TEST(IndependentParse, SeveralPartsAndParameters)
                                     }));
 }
 
-TEST(IndependentParse, FileNamesWithSpacesUTF8AndQuotes)
+TEST(IndependentParse, TheUploadsOnePartWithFileNamesWithSpacesUTF8AndQuotes)
 {
-    const QByteArray data = sampleBytes(3000, 9);
+    const QByteArray data = "%PDF-1.7\r\n" + sampleBytes(200000) + "\r\n--Boundary+\r\n%%EOF";
     for (const QString &fileName :
-         {u"my scan  2.pdf"_s, u"Überweisung – 日本.pdf"_s, u"job_3%20Plan%22final%22.pdf"_s}) {
+         {u"job_12 Quarterly report.pdf"_s, u"my scan  2.pdf"_s, u"Überweisung – 日本.pdf"_s,
+          u"job_3%20Plan%22final%22.pdf"_s}) {
         EXPECT_EQ(parsedParts(uploadRequest(fileName, data)),
                   (std::vector<ParsedPart>{{u"file"_s, fileName, u"application/pdf"_s, data}}))
             << fileName.toStdString();
