@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+#include <QVariantMap>
+
+namespace zek {
+
+// Keys of an error's user information.
+inline constexpr QLatin1StringView NSLocalizedDescriptionKey{"NSLocalizedDescription"};
+inline constexpr QLatin1StringView NSLocalizedFailureReasonErrorKey{"NSLocalizedFailureReason"};
+inline constexpr QLatin1StringView NSURLErrorFailingURLErrorKey{"NSErrorFailingURLKey"};
+// The error that caused this one, stored as a QVariant holding an Error.
+inline constexpr QLatin1StringView NSUnderlyingErrorKey{"NSUnderlyingError"};
+
+// Domain of errors whose code is an errno value.
+inline constexpr QLatin1StringView NSPOSIXErrorDomain{"NSPOSIXErrorDomain"};
+
+// URL loading error codes.
+inline constexpr qint64 NSURLErrorBadURL = -1000;
+
+// A failure, reported as a value: where it comes from (domain), which one it
+// is (code) and what is known about it (user information).
+class Error {
+public:
+    Error() = default;
+    Error(QString domain, qint64 code, QVariantMap userInfo = {})
+        : domain_(std::move(domain)), code_(code), userInfo_(std::move(userInfo))
+    {}
+
+    const QString &domain() const { return domain_; }
+    qint64 code() const { return code_; }
+    const QVariantMap &userInfo() const { return userInfo_; }
+
+    bool operator==(const Error &other) const = default;
+
+private:
+    QString domain_;
+    qint64 code_ = 0;
+    QVariantMap userInfo_;
+};
+
+// An error in NSPOSIXErrorDomain for an errno value, described by strerror.
+Error posixError(int errnum);
+
+} // namespace zek
+
+Q_DECLARE_METATYPE(zek::Error)

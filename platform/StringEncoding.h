@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace zek {
+
+// String encodings, identified by the platform's numbers; each maps to an
+// ICU converter.
+using NSStringEncoding = unsigned long;
+inline constexpr NSStringEncoding NSASCIIStringEncoding = 1;
+inline constexpr NSStringEncoding NSJapaneseEUCStringEncoding = 3;
+inline constexpr NSStringEncoding NSUTF8StringEncoding = 4;
+inline constexpr NSStringEncoding NSISOLatin1StringEncoding = 5;
+inline constexpr NSStringEncoding NSShiftJISStringEncoding = 8;
+inline constexpr NSStringEncoding NSISOLatin2StringEncoding = 9;
+inline constexpr NSStringEncoding NSWindowsCP1251StringEncoding = 11;
+inline constexpr NSStringEncoding NSWindowsCP1252StringEncoding = 12;
+
+// The bytes of text in the encoding. Absent when the encoding is unknown or,
+// unless lossy conversion is allowed, when a character has no form in it;
+// a lossy conversion writes "?" for such characters.
+std::optional<QByteArray> encodeString(const QString &text, NSStringEncoding encoding,
+                                       bool allowLossyConversion = false);
+
+// Whether text has a lossless form in the encoding.
+bool canBeConverted(const QString &text, NSStringEncoding encoding);
+
+} // namespace zek

@@ -1,0 +1,265 @@
+// The multipart body: its exact bytes, its length, reading it in pieces,
+// copies, throttling, parameters, file parts and their failures.
+
+#include "HCStreamingMultipartFormData.h"
+#include "MultipartSupport.h"
+#include "StreamReading.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+HCURLRequest multipartRequest(const HCConstructingBodyBlock &block,
+                              const std::optional<QVariantMap> &parameters = std::nullopt,
+                              const HCHTTPRequestSerializer &serializer = HCHTTPRequestSerializer())
+{
+    return serializer.multipartFormRequestWithMethod(u"POST"_s, u"http://127.0.0.1/up"_s,
+                                                     parameters, block, nullptr);
+}
+
+QByteArray bodyOf(const HCURLRequest &request, quint64 capacity = 65536)
+{
+    return readWholeStream(bodyStreamOf(request), capacity).value_or("<read failed>");
+}
+
+// The opening of a form-data part, as every part but the first has it.
+QByteArray partStart(const QByteArray &boundary, const QByteArray &disposition)
+{
+    return "\r\n--" + boundary + "\r\nContent-Disposition: form-data; " + disposition + "\r\n";
+}
+
+TEST(ByteFormat, TheUploadsOnePart)
+{
+    const QByteArray data = sampleBytes(1000);
+    const HCURLRequest request = uploadRequest(u"job_7 Report.pdf"_s, data);
+    const QByteArray boundary = boundaryOf(request).toUtf8();
+    EXPECT_TRUE(
+        QRegularExpression(u"^Boundary\\+[0-9A-F]{16}$"_s).match(boundaryOf(request)).hasMatch());
+    EXPECT_NE(boundaryOf(request), boundaryOf(uploadRequest(u"a"_s, "x"))) << "one per builder";
+
+    const QByteArray expected =
+        "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; " +
+        "filename=\"job_7 Report.pdf\"\r\nContent-Type: application/pdf\r\n\r\n" + data + "\r\n--" +
+        boundary + "--\r\n";
+    EXPECT_EQ(bodyOf(request), expected);
+    EXPECT_EQ(request.valueForHTTPHeaderField(u"Content-Type"_s),
+              u"multipart/form-data; boundary="_s + boundaryOf(request));
+    EXPECT_EQ(request.valueForHTTPHeaderField(u"Content-Length"_s),
+              QString::number(expected.size()));
+}
+
+TEST(ByteFormat, LaterPartsOpenWithTheEncapsulationBoundary)
+{
+    const HCURLRequest request = multipartRequest([](HCMultipartFormData &formData) {
+        formData.appendPartWithFormData("one", u"a"_s);
+        formData.appendPartWithFileData("two", u"b"_s, u"b.txt"_s, QString()); // no type
+        formData.appendPartWithHeaders({{u"X-Note"_s, u"1"_s}, {u"Content-Type"_s, u"t/x"_s}}, "3");
+    });
+    const QByteArray boundary = boundaryOf(request).toUtf8();
+    EXPECT_EQ(bodyOf(request),
+              "--" + boundary + "\r\nContent-Disposition: form-data; name=\"a\"" + "\r\n\r\none" +
+                  partStart(boundary, "name=\"b\"; filename=\"b.txt\"") + "\r\ntwo" + "\r\n--" +
+                  boundary + "\r\nContent-Type: t/x\r\nX-Note: 1\r\n\r\n3" + "\r\n--" + boundary +
+                  "--\r\n");
+}
+
+TEST(ByteFormat, NoPartsNoBody)
+{
+    HCHTTPRequestSerializer serializer;
+    serializer.setTimeoutInterval(15.0);
+    const HCURLRequest request =
+        multipartRequest([](HCMultipartFormData &) {}, QVariantMap{}, serializer);
+    EXPECT_FALSE(request.HTTPBodyStream());
+    EXPECT_TRUE(request.valueForHTTPHeaderField(u"Content-Type"_s).isNull());
+    EXPECT_TRUE(request.valueForHTTPHeaderField(u"Content-Length"_s).isNull());
+    EXPECT_EQ(request.timeoutInterval(), 15.0);
+    EXPECT_FALSE(request.valueForHTTPHeaderField(u"User-Agent"_s).isNull());
+}
+
+TEST(ByteFormat, LineBreaksAndQuotesInNamesAreEscaped)
+{
+    const HCURLRequest request = multipartRequest([](HCMultipartFormData &formData) {
+        formData.appendPartWithFileData("x", u"n\"\r\nX-Injected: 1"_s, u"f\"\r\n\r\n--fake"_s,
+                                        u"application/pdf"_s);
+    });
+    const QByteArray body = bodyOf(request);
+    EXPECT_TRUE(body.contains("Content-Disposition: form-data; name=\"n%22%0D%0AX-Injected: 1\"; "
+                              "filename=\"f%22%0D%0A%0D%0A--fake\"\r\n"))
+        << body.constData();
+    EXPECT_EQ(request.valueForHTTPHeaderField(u"Content-Length"_s), QString::number(body.size()));
+}
+
+TEST(ContentLength, TheUploadIs153BytesPlusNameAndFile)
+{
+    for (const QString &fileName :
+         {u"job_1 Report.pdf"_s, u"job_2%20Bericht%20%C3%A9.pdf"_s, u"Überweisung 日本.pdf"_s}) {
+        for (const qsizetype size : {0, 1, 70000}) {
+            const HCURLRequest request = uploadRequest(fileName, sampleBytes(size));
+            const qsizetype expected = 153 + fileName.toUtf8().size() + size;
+            EXPECT_EQ(request.valueForHTTPHeaderField(u"Content-Length"_s),
+                      QString::number(expected));
+            EXPECT_EQ(bodyOf(request).size(), expected) << fileName.toStdString() << " " << size;
+        }
+    }
+}
+
+TEST(Reading, AnyCapacityAndAnyCopyGiveTheSameBytes)
+{
+    const QByteArray data = sampleBytes(3 * 1024 * 1024 + 17);
+    const HCURLRequest request = multipartRequest(
+        [&](HCMultipartFormData &formData) {
+            formData.appendPartWithFileData(data, u"file"_s, u"big.pdf"_s, u"application/pdf"_s);
+            formData.appendPartWithFormData(QByteArray(), u"empty"_s);
+        },
+        QVariantMap{{u"p"_s, 1}});
+    const QByteArray boundary = boundaryOf(request).toUtf8();
+    const QByteArray expected =
+        "--" + boundary + "\r\nContent-Disposition: form-data; name=\"p\"\r\n\r\n1" +
+        partStart(boundary, "name=\"file\"; filename=\"big.pdf\"") +
+        "Content-Type: application/pdf\r\n\r\n" + data + partStart(boundary, "name=\"empty\"") +
+        "\r\n\r\n--" + boundary + "--\r\n";
+    auto &stream = bodyStreamOf(request);
+    EXPECT_EQ(static_cast<quint64>(expected.size()), stream.contentLength());
+    for (const quint64 capacity : {1ULL, 7ULL, 4096ULL, 1ULL << 20}) {
+        EXPECT_EQ(*readWholeStream(*stream.copy(), capacity), expected) << capacity;
+    }
+    EXPECT_EQ(*readWholeStream(stream, 4096), expected);
+    EXPECT_EQ(*readWholeStream(*stream.copy(), 4096), expected) << "a copy of a spent stream";
+    EXPECT_EQ(*readWholeStream(stream, 4096), QByteArray()) << "reopened, its parts are spent";
+}
+
+TEST(Reading, StatusAndAvailability)
+{
+    const HCURLRequest request = uploadRequest(u"a.pdf"_s, "data");
+    auto &stream = bodyStreamOf(request);
+    char buffer[512];
+    EXPECT_EQ(stream.streamStatus(), zek::StreamStatus::NotOpen);
+    EXPECT_FALSE(stream.hasBytesAvailable());
+    EXPECT_EQ(stream.read(buffer, sizeof buffer), 0) << "no reading before open";
+    stream.open();
+    EXPECT_TRUE(stream.hasBytesAvailable());
+    EXPECT_EQ(stream.read(buffer, sizeof buffer), 153 + 5 + 4);
+    EXPECT_EQ(stream.read(buffer, sizeof buffer), 0);
+    EXPECT_EQ(stream.streamStatus(), zek::StreamStatus::Open) << "the end does not change it";
+    stream.close();
+    EXPECT_FALSE(stream.hasBytesAvailable());
+    EXPECT_EQ(stream.read(buffer, sizeof buffer), 0);
+}
+
+TEST(Reading, APacketSizeLimitsReadsToWholeParts)
+{
+    const HCURLRequest request = multipartRequest([](HCMultipartFormData &formData) {
+        formData.appendPartWithFormData("1", u"a"_s);
+        formData.appendPartWithFormData("22", u"b"_s);
+        formData.throttleBandwidthWithPacketSize(1, 0.0);
+    });
+    auto &stream = bodyStreamOf(request);
+    const auto unthrottled = stream.copy();
+    char buffer[4096];
+    stream.open();
+    const qint64 first = stream.read(buffer, sizeof buffer);
+    EXPECT_GT(first, 1) << "a part read once begun is not cut";
+    EXPECT_EQ(static_cast<quint64>(first + stream.read(buffer, sizeof buffer)),
+              stream.contentLength());
+    unthrottled->open();
+    EXPECT_EQ(static_cast<quint64>(unthrottled->read(buffer, sizeof buffer)),
+              stream.contentLength())
+        << "throttling is not copied";
+}
+
+TEST(Parameters, EachPairBecomesAPartBeforeTheBlocksParts)
+{
+    HCHTTPRequestSerializer ascii;
+    ascii.setStringEncoding(zek::NSASCIIStringEncoding);
+    const HCURLRequest request = multipartRequest(
+        [](HCMultipartFormData &formData) { formData.appendPartWithFormData("last", u"z"_s); },
+        QVariantMap{{u"b"_s, QVariantList{u"x"_s, u"y"_s}},
+                    {u"a"_s, 1},
+                    {u"n"_s, QVariant::fromValue(nullptr)},
+                    {u"raw"_s, QByteArray("\x00\xFF", 2)},
+                    {u"u"_s, u"ö"_s}}, // no form in ASCII: left out
+        ascii);
+    const QByteArray boundary = boundaryOf(request).toUtf8();
+    const auto part = [&](const QByteArray &name, const QByteArray &value) {
+        return partStart(boundary, "name=\"" + name + "\"") + "\r\n" + value;
+    };
+    EXPECT_EQ(bodyOf(request), "--" + boundary + "\r\nContent-Disposition: form-data; name=\"a\"" +
+                                   "\r\n\r\n1" + part("b[]", "x") + part("b[]", "y") +
+                                   part("n", "") + part("raw", QByteArray("\x00\xFF", 2)) +
+                                   part("z", "last") + "\r\n--" + boundary + "--\r\n");
+}
+
+class FileParts : public testing::Test {
+protected:
+    QUrl writeFile(const QString &name, const QByteArray &bytes)
+    {
+        QFile file(directory.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        return QUrl::fromLocalFile(file.fileName());
+    }
+
+    QTemporaryDir directory;
+};
+
+TEST_F(FileParts, NameAndTypeComeFromTheFile)
+{
+    const QByteArray pdf = "%PDF-1.4\n" + sampleBytes(2000);
+    const QUrl pdfURL = writeFile(u"scan 1.pdf"_s, pdf);
+    const QUrl otherURL = writeFile(u"notes.zzqq"_s, "abc");
+    const HCURLRequest request = multipartRequest([&](HCMultipartFormData &formData) {
+        EXPECT_TRUE(formData.appendPartWithFileURL(pdfURL, u"file"_s, nullptr));
+        EXPECT_TRUE(formData.appendPartWithFileURL(otherURL, u"other"_s, nullptr));
+    });
+    const QByteArray body = bodyOf(request);
+    EXPECT_TRUE(body.contains("name=\"file\"; filename=\"scan 1.pdf\"\r\n"
+                              "Content-Type: application/pdf\r\n\r\n" +
+                              pdf + "\r\n--"));
+    EXPECT_TRUE(body.contains("name=\"other\"; filename=\"notes.zzqq\"\r\n"
+                              "Content-Type: application/octet-stream\r\n\r\nabc\r\n--"));
+    EXPECT_EQ(request.valueForHTTPHeaderField(u"Content-Length"_s), QString::number(body.size()));
+}
+
+TEST_F(FileParts, NonFileURLsAndMissingFilesAreRefused)
+{
+    const std::pair<QUrl, QString> cases[] = {
+        {QUrl(u"http://127.0.0.1/a.pdf"_s), u"Expected URL to be a file URL"_s},
+        {QUrl::fromLocalFile(directory.filePath(u"gone.pdf"_s)), u"File URL not reachable."_s},
+    };
+    for (const auto &[URL, reason] : cases) {
+        std::optional<zek::Error> error;
+        HCStreamingMultipartFormData formData(HCURLRequest(), zek::NSUTF8StringEncoding);
+        EXPECT_FALSE(formData.appendPartWithFileURL(URL, u"f"_s, u"a.pdf"_s, u"a/b"_s, &error));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->domain(), HCURLRequestSerializationErrorDomain);
+        EXPECT_EQ(error->code(), -1000);
+        EXPECT_EQ(error->userInfo().value(zek::NSLocalizedFailureReasonErrorKey).toString(),
+                  reason);
+        EXPECT_FALSE(formData.requestByFinalizingMultipartFormData().HTTPBodyStream())
+            << "no part was added";
+    }
+}
+
+TEST_F(FileParts, AFileThatCannotBeReadEndsTheReadWithItsError)
+{
+    // A directory exists and opens, but reading it fails.
+    const HCURLRequest request = multipartRequest([&](HCMultipartFormData &formData) {
+        formData.appendPartWithFormData("before", u"a"_s);
+        formData.appendPartWithFileURL(QUrl::fromLocalFile(directory.path()), u"d"_s, nullptr);
+    });
+    auto &stream = bodyStreamOf(request);
+    stream.open();
+    char buffer[4096];
+    const qint64 count = stream.read(buffer, sizeof buffer);
+    EXPECT_TRUE(QByteArray(buffer, count).endsWith("before")) << "what came before is delivered";
+    ASSERT_TRUE(stream.streamError());
+    EXPECT_EQ(stream.streamError()->domain(), zek::NSPOSIXErrorDomain);
+    EXPECT_EQ(stream.streamError()->code(), EISDIR);
+}
+
+} // namespace

@@ -1,0 +1,69 @@
+// The input streams over bytes and over files: status, end and failures.
+
+#include "DataInputStream.h"
+#include "FileInputStream.h"
+#include "StreamReading.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <gtest/gtest.h>
+
+using zek::StreamStatus;
+
+namespace {
+
+TEST(DataInputStream, EndsWithItsLastByte)
+{
+    zek::DataInputStream stream(QByteArrayLiteral("abcdefghij"));
+    char buffer[8];
+    EXPECT_EQ(stream.read(buffer, sizeof buffer), -1) << "not open yet";
+    stream.open();
+    ASSERT_EQ(stream.read(buffer, 4), 4);
+    EXPECT_EQ(stream.streamStatus(), StreamStatus::Open);
+    ASSERT_EQ(stream.read(buffer, sizeof buffer), 6);
+    EXPECT_EQ(QByteArray(buffer, 6), "efghij");
+    EXPECT_EQ(stream.streamStatus(), StreamStatus::AtEnd) << "known without another read";
+    EXPECT_EQ(stream.read(buffer, sizeof buffer), 0);
+
+    zek::DataInputStream empty{QByteArray()};
+    empty.open();
+    EXPECT_EQ(empty.streamStatus(), StreamStatus::AtEnd);
+}
+
+TEST(FileInputStream, ReadsTheFileAsItIsWhenOpened)
+{
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("later.bin"));
+    zek::FileInputStream stream(path);
+    const QByteArray contents = QByteArray(5000, '\r') + "end";
+    QFile file(path); // written only after the stream was made
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+    file.close();
+
+    stream.open();
+    EXPECT_EQ(readToEnd(stream, 7), contents);
+    EXPECT_EQ(stream.streamStatus(), StreamStatus::AtEnd);
+    EXPECT_FALSE(stream.streamError());
+}
+
+TEST(FileInputStream, FailuresToOpenAndToReadAreErrnoErrors)
+{
+    QTemporaryDir directory;
+    zek::FileInputStream missing(directory.filePath(QStringLiteral("missing")));
+    zek::FileInputStream unreadable(directory.path()); // a directory opens, but reads fail
+    for (auto *stream : {&missing, &unreadable}) {
+        stream->open();
+        char byte;
+        EXPECT_EQ(stream->read(&byte, 1), -1);
+        EXPECT_EQ(stream->streamStatus(), StreamStatus::Error);
+        ASSERT_TRUE(stream->streamError());
+        EXPECT_EQ(stream->streamError()->domain(), zek::NSPOSIXErrorDomain);
+        EXPECT_FALSE(
+            stream->streamError()->userInfo().value(zek::NSLocalizedDescriptionKey).isNull());
+    }
+    EXPECT_EQ(missing.streamError()->code(), ENOENT);
+    EXPECT_EQ(unreadable.streamError()->code(), EISDIR);
+}
+
+} // namespace
