@@ -89,11 +89,6 @@ protected:
     ZEKAccount self_;
 };
 
-bool isRoot()
-{
-    return geteuid() == 0;
-}
-
 TEST(Account, ResolvesNamesThatCanNameADirectory)
 {
     const auto root = zek_account_with_name("root");
@@ -106,28 +101,6 @@ TEST(Account, ResolvesNamesThatCanNameADirectory)
     }
 }
 
-TEST_F(SpoolFiles, CreatesUserDirectoryAndMissingParentsWithExplicitModes)
-{
-    const mode_t previous = umask(0077); // what CUPS gives its backends
-    const auto path = zek_create_print_dir(root_, "alice", self_);
-    umask(previous);
-    ASSERT_TRUE(path.has_value());
-    EXPECT_EQ(*path, root_ + "/alice");
-    EXPECT_EQ(statOf(root_).st_mode & 07777, 0755u);
-    EXPECT_EQ(statOf(fs::path(root_).parent_path()).st_mode & 07777, 0755u);
-    EXPECT_EQ(statOf(*path).st_mode & 07777, 0700u);
-    EXPECT_EQ(statOf(*path).st_uid, self_.uid);
-}
-
-TEST_F(SpoolFiles, AnonymousDirectoryIsWritableByEveryone)
-{
-    const mode_t previous = umask(0077);
-    const auto path = zek_create_print_dir(root_, kZEKAnonymousDirectoryName, self_);
-    umask(previous);
-    ASSERT_TRUE(path.has_value());
-    EXPECT_EQ(statOf(*path).st_mode & 07777, 0777u);
-}
-
 TEST_F(SpoolFiles, ExistingDirectoryIsUsedUnchanged)
 {
     fs::create_directories(root_ + "/bob");
@@ -135,17 +108,6 @@ TEST_F(SpoolFiles, ExistingDirectoryIsUsedUnchanged)
     const auto path = zek_create_print_dir(root_, "bob", self_);
     ASSERT_TRUE(path.has_value());
     EXPECT_EQ(statOf(*path).st_mode & 07777, 0750u);
-}
-
-TEST_F(SpoolFiles, PlainFileInTheWayFails)
-{
-    fs::create_directories(root_);
-    writeFile(root_ + "/carol", "x");
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(zek_create_print_dir(root_, "carol", self_).has_value());
-    const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("Error creating printUserDir: " + root_ + "/carol"), std::string::npos)
-        << log;
 }
 
 TEST_F(SpoolFiles, SymbolicLinkInTheWayIsNotFollowed)
@@ -156,34 +118,6 @@ TEST_F(SpoolFiles, SymbolicLinkInTheWayIsNotFollowed)
     testing::internal::CaptureStderr();
     EXPECT_FALSE(zek_create_print_dir(root_, "dave", self_).has_value());
     testing::internal::GetCapturedStderr();
-}
-
-TEST_F(SpoolFiles, HandsNewDirectoriesToTheirOwner)
-{
-    if (!isRoot()) {
-        GTEST_SKIP() << "changing owners needs root";
-    }
-    const auto daemon = zek_account_with_name("daemon");
-    ASSERT_TRUE(daemon.has_value());
-    const auto path = zek_create_print_dir(root_, "daemon", *daemon);
-    ASSERT_TRUE(path.has_value());
-    EXPECT_EQ(statOf(*path).st_uid, daemon->uid);
-    EXPECT_EQ(statOf(root_).st_uid, 0u);
-}
-
-TEST_F(SpoolFiles, DirectoryThatCannotBeHandedOverIsRemoved)
-{
-    if (isRoot()) {
-        GTEST_SKIP() << "root may give directories away";
-    }
-    const auto other = zek_account_with_name("daemon");
-    ASSERT_TRUE(other.has_value());
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(zek_create_print_dir(root_, "daemon", *other).has_value());
-    const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("Error changing attributes for printUserDir: " + root_ + "/daemon"),
-              std::string::npos);
-    EXPECT_FALSE(fs::exists(root_ + "/daemon"));
 }
 
 TEST_F(SpoolFiles, CopiesPdfExactlyWhateverThePieces)
@@ -216,16 +150,6 @@ TEST_F(SpoolFiles, RejectsWhatIsNotAPdfAndLeavesAnEmptyFile)
         EXPECT_TRUE(fs::is_regular_file(path));
         EXPECT_EQ(fs::file_size(path), 0u);
     }
-}
-
-TEST_F(SpoolFiles, JobFileIsReadableByTheUploaderDespiteTheUmask)
-{
-    const std::string path = userDirectory() + "/job_1 c.~pdf";
-    const mode_t previous = umask(0077);
-    EXPECT_EQ(copy(path, somePdf(100)), ZEKCopyResult::Copied);
-    umask(previous);
-    EXPECT_EQ(statOf(path).st_mode & 07777, 0644u);
-    EXPECT_EQ(statOf(path).st_uid, self_.uid);
 }
 
 TEST_F(SpoolFiles, EarlierTemporaryFileIsEmptiedAndReused)
@@ -284,17 +208,6 @@ TEST_F(SpoolFiles, FinalizeRenamesOnlyTheLastExtension)
     EXPECT_FALSE(fs::exists(path));
     EXPECT_EQ(readFile(directory + "/job_3 Plan.final.pdf"), QByteArray("%PDF"));
     EXPECT_EQ(zek_finished_path("/a.b/job_1 x"), "/a.b/job_1 x.pdf");
-}
-
-TEST_F(SpoolFiles, FinalizeNeverReplacesAFinishedJob)
-{
-    const std::string directory = userDirectory();
-    writeFile(directory + "/job_5 g.pdf", "%PDF old");
-    writeFile(directory + "/job_5 g.~pdf", "%PDF new");
-    EXPECT_EQ(zek_finalize_file(directory + "/job_5 g.~pdf"), 1);
-    EXPECT_EQ(readFile(directory + "/job_5 g.pdf"), QByteArray("%PDF old"));
-    EXPECT_EQ(readFile(directory + "/job_5 g.~pdf"), QByteArray("%PDF new"));
-    EXPECT_EQ(zek_finalize_file(directory + "/job_6 missing.~pdf"), 1);
 }
 
 } // namespace

@@ -44,7 +44,13 @@ uid_t uidOf(const char *name)
 
 class ZEKPrinterRun : public ::testing::Test {
 protected:
-    void SetUp() override { fs::remove_all(kRoot); }
+    void SetUp() override
+    {
+        fs::remove_all(kRoot);
+        // What CUPS gives its backends: every mode that matters must be set
+        // explicitly.
+        umask(0077);
+    }
 };
 
 TEST_F(ZEKPrinterRun, ListsItsDeviceWithoutArguments)
