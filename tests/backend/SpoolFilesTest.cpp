@@ -1,6 +1,8 @@
 // The backend's file steps on a temporary spool root: the user spool
 // directory, the copy of the document and the rename to the finished name.
 
+#include "SpoolFiles.h"
+
 #include "Account.h"
 #include "FinalizeFile.h"
 #include "PipeFeeder.h"
@@ -8,7 +10,6 @@
 #include "StdinToPdf.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <fcntl.h>
@@ -21,26 +22,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-QByteArray readFile(const std::string &path)
-{
-    QFile file(QString::fromStdString(path));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const std::string &path, const QByteArray &data)
-{
-    QFile file(QString::fromStdString(path));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(data);
-}
-
-struct stat statOf(const std::string &path)
-{
-    struct stat info {};
-    EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
-    return info;
-}
 
 QByteArray somePdf(qsizetype size)
 {

@@ -2,9 +2,9 @@
 // whose /var/spool is a fresh tmpfs (see with-private-spool.sh).
 
 #include "ProcessRunner.h"
+#include "SpoolFiles.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -21,19 +21,6 @@ const std::string kRoot = "/var/spool/ZEKPrinter";
 ProcessResult print(const QStringList &arguments, const QByteArray &input)
 {
     return runProcess(kPrinter, arguments, input);
-}
-
-QByteArray readFile(const std::string &path)
-{
-    QFile file(QString::fromStdString(path));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-struct stat statOf(const std::string &path)
-{
-    struct stat info {};
-    EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
-    return info;
 }
 
 uid_t uidOf(const char *name)
@@ -120,7 +107,7 @@ TEST_F(ZEKPrinterRun, FinishedJobOfTheSameNameIsKept)
 TEST_F(ZEKPrinterRun, PlainFileInPlaceOfTheUserDirectoryIsStatusOne)
 {
     fs::create_directories(kRoot);
-    QFile(QString::fromStdString(kRoot + "/daemon")).open(QIODevice::WriteOnly);
+    writeFile(kRoot + "/daemon", "");
     const auto result = print({"1", "daemon", "t"}, "%PDF");
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.standardError.contains(
@@ -132,10 +119,7 @@ TEST_F(ZEKPrinterRun, PlantedLinkIsNeverFollowedAndNothingIsFinalized)
     const std::string anonymous = kRoot + "/anonymous users";
     ASSERT_EQ(print({"1", "nobody-here", "setup"}, "%PDF").exitCode, 0);
     const std::string victim = "/var/spool/victim";
-    QFile file(QString::fromStdString(victim));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("precious");
-    file.close();
+    writeFile(victim, "precious");
     fs::create_symlink(victim, anonymous + "/job_9 Report.~pdf");
 
     const auto result = print({"9", "nobody-here", "Report"}, "%PDF-1.4 attack");
@@ -185,26 +169,18 @@ TEST_F(ZEKPrinterRun, DirectoryThatCannotBeHandedOverIsRemoved)
 TEST_F(ZEKPrinterRun, NoAccountForNobodyEitherIsStatusOne)
 {
     // This namespace's own /etc/passwd, without "nobody".
-    QFile passwd(QStringLiteral("/etc/passwd"));
-    ASSERT_TRUE(passwd.open(QIODevice::ReadOnly));
     QByteArray withoutNobody;
-    for (const QByteArray &line : passwd.readAll().split('\n')) {
+    for (const QByteArray &line : readFile("/etc/passwd").split('\n')) {
         if (!line.startsWith("nobody:")) {
             withoutNobody += line + '\n';
         }
     }
     const std::string copy = "/var/spool/passwd-without-nobody";
-    QFile file(QString::fromStdString(copy));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(withoutNobody);
-    file.close();
+    writeFile(copy, withoutNobody);
     ASSERT_EQ(mount(copy.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr), 0);
     // NSS modules such as systemd's make up "nobody" by themselves.
     const std::string nsswitch = "/var/spool/nsswitch.conf";
-    QFile files(QString::fromStdString(nsswitch));
-    ASSERT_TRUE(files.open(QIODevice::WriteOnly));
-    files.write("passwd: files\ngroup: files\n");
-    files.close();
+    writeFile(nsswitch, "passwd: files\ngroup: files\n");
     ASSERT_EQ(mount(nsswitch.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr), 0);
 
     const auto result = print({"1", "no-such-user-zek", "t"}, "%PDF");
