@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 std::string zek_finished_path(const std::string &path)
@@ -23,11 +24,13 @@ int zek_finalize_file(const std::string &path)
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
         return 1;
     }
-    // A file system without no-replace renames: a hard link cannot replace
-    // anything either, and the name appears complete at once.
-    if (link(path.c_str(), destination.c_str()) != 0) {
+    // A file system without no-replace renames (network ones). The finish must
+    // still be a rename, since the uploader picks a job up only when it is
+    // renamed into place: a link would show up as a new file, never uploaded.
+    // So make sure the finished name is free, then rename.
+    struct stat existing {};
+    if (lstat(destination.c_str(), &existing) == 0 || errno != ENOENT) {
         return 1;
     }
-    unlink(path.c_str());
-    return 0;
+    return std::rename(path.c_str(), destination.c_str()) == 0 ? 0 : 1;
 }

@@ -101,6 +101,19 @@ TEST_F(SpoolFiles, SymbolicLinkInTheWayIsNotFollowed)
     testing::internal::GetCapturedStderr();
 }
 
+TEST_F(SpoolFiles, SpoolRootIsMadeThroughALinkedParent)
+{
+    // An administrator's move of the spool tree to a bigger disk.
+    const std::string disk = dir_.path().toStdString() + "/bigdisk";
+    fs::create_directories(disk);
+    fs::create_directory_symlink(disk, dir_.path().toStdString() + "/spool");
+    const auto path = zek_create_print_dir(root_, "someone", self_);
+    ASSERT_TRUE(path.has_value());
+    EXPECT_EQ(*path, root_ + "/someone");
+    EXPECT_TRUE(S_ISDIR(statOf(disk + "/ZEKPrinter/someone").st_mode));
+    EXPECT_EQ(statOf(disk + "/ZEKPrinter").st_mode & 07777, 0755u);
+}
+
 TEST_F(SpoolFiles, CopiesPdfExactlyWhateverThePieces)
 {
     const std::string directory = userDirectory();

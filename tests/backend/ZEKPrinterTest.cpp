@@ -6,10 +6,14 @@
 
 #include <QByteArray>
 #include <filesystem>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -27,6 +31,66 @@ uid_t uidOf(const char *name)
 {
     const passwd *entry = getpwnam(name);
     return entry ? entry->pw_uid : static_cast<uid_t>(-1);
+}
+
+const std::string kShimLog = "/var/spool/zek-shim.log";
+
+// Runs the backend with the file system shim preloaded (FileSystemShim.cpp),
+// its log started afresh. The child inherits the environment set here.
+ProcessResult printShimmed(const QStringList &arguments, const QByteArray &input,
+                           bool withoutNoReplaceRenames = false)
+{
+    fs::remove(kShimLog);
+    qputenv("LD_PRELOAD", ZEK_FS_SHIM_PATH);
+    qputenv("ZEK_SHIM_LOG", QByteArray::fromStdString(kShimLog));
+    if (withoutNoReplaceRenames) {
+        qputenv("ZEK_SHIM_NOREPLACE_EINVAL", "1");
+    }
+    auto result = print(arguments, input);
+    for (const char *name : {"LD_PRELOAD", "ZEK_SHIM_LOG", "ZEK_SHIM_NOREPLACE_EINVAL"}) {
+        qunsetenv(name);
+    }
+    return result;
+}
+
+struct DirectoryState {
+    QByteArray call;
+    uid_t uid = 0;
+    mode_t mode = 0;
+};
+
+// What the shim saw `directory` become after each change the backend made.
+std::vector<DirectoryState> statesOf(const std::string &directory)
+{
+    std::vector<DirectoryState> states;
+    for (const QByteArray &line : readFile(kShimLog).split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 4 || fields[1] == "refused") {
+            continue;
+        }
+        const qsizetype pathStart = fields[0].size() + fields[1].size() + fields[2].size() + 3;
+        if (line.sliced(pathStart).toStdString() == directory) {
+            states.push_back({fields[0], fields[1].toUInt(), fields[2].toUInt(nullptr, 8)});
+        }
+    }
+    return states;
+}
+
+// The events of one name among what the watch has queued.
+std::vector<uint32_t> eventsFor(int watch, const std::string &name)
+{
+    std::vector<uint32_t> masks;
+    alignas(inotify_event) char buffer[65536];
+    for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            if (event->len > 0 && name == event->name) {
+                masks.push_back(event->mask);
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return masks;
 }
 
 class ZEKPrinterRun : public ::testing::Test {
@@ -189,6 +253,65 @@ TEST_F(ZEKPrinterRun, NoAccountForNobodyEitherIsStatusOne)
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.standardError.contains("nobody"));
     EXPECT_FALSE(fs::exists(kRoot));
+}
+
+TEST_F(ZEKPrinterRun, WithoutNoReplaceRenamesTheJobIsStillFinishedByARename)
+{
+    // The uploader picks up only a file renamed into place.
+    const std::string directory = kRoot + "/daemon";
+    ASSERT_EQ(print({"1", "daemon", "setup"}, "%PDF").exitCode, 0);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, directory.c_str(), IN_CREATE | IN_MOVED_TO), 0);
+
+    const auto result = printShimmed({"5", "daemon", "Same"}, "%PDF first", true);
+    EXPECT_EQ(result.exitCode, 0) << result.standardError.toStdString();
+    EXPECT_TRUE(readFile(kShimLog).contains("renameat2 refused"));
+    EXPECT_THAT(eventsFor(watch, "job_5 Same.pdf"), testing::ElementsAre(IN_MOVED_TO));
+    close(watch);
+    const std::string job = directory + "/job_5 Same.pdf";
+    EXPECT_EQ(readFile(job), QByteArray("%PDF first"));
+    EXPECT_EQ(statOf(job).st_nlink, 1u);
+    EXPECT_FALSE(fs::exists(directory + "/job_5 Same.~pdf"));
+
+    EXPECT_EQ(printShimmed({"5", "daemon", "Same"}, "%PDF second", true).exitCode, 3);
+    EXPECT_EQ(readFile(job), QByteArray("%PDF first"));
+}
+
+TEST_F(ZEKPrinterRun, SpoolRootMayBeALinkToAnotherDisk)
+{
+    const std::string target = "/var/spool/bigdisk/ZEKPrinter";
+    fs::remove_all("/var/spool/bigdisk");
+    fs::create_directories(target);
+    fs::create_directory_symlink(target, kRoot);
+    const auto result = print({"4", "daemon", "Moved"}, "%PDF moved");
+    EXPECT_EQ(result.exitCode, 0) << result.standardError.toStdString();
+    EXPECT_EQ(readFile(target + "/daemon/job_4 Moved.pdf"), QByteArray("%PDF moved"));
+    EXPECT_EQ(statOf(target + "/daemon").st_uid, uidOf("daemon"));
+    EXPECT_TRUE(fs::is_symlink(kRoot));
+}
+
+TEST_F(ZEKPrinterRun, NewUserDirectoryIsNeverOpenToOthersWhileRootOwnsIt)
+{
+    struct Case {
+        const char *user;
+        std::string directory;
+        const char *owner;
+        mode_t mode;
+    };
+    for (const Case &c : {Case{"daemon", kRoot + "/daemon", "daemon", 0700},
+                          Case{"no-such-user-zek", kRoot + "/anonymous users", "nobody", 0777}}) {
+        ASSERT_EQ(printShimmed({"1", c.user, "t"}, "%PDF").exitCode, 0) << c.user;
+        const auto states = statesOf(c.directory);
+        ASSERT_FALSE(states.empty()) << c.user;
+        for (const auto &state : states) {
+            if (state.uid == 0) {
+                EXPECT_EQ(state.mode, 0700u) << c.user << " after " << state.call.toStdString()
+                                             << ": " << std::oct << state.mode;
+            }
+        }
+        EXPECT_EQ(states.back().uid, uidOf(c.owner)) << c.user;
+        EXPECT_EQ(states.back().mode, c.mode) << c.user;
+    }
 }
 
 } // namespace
