@@ -34,6 +34,7 @@ FWEventStream::FWEventStream(const QStringList &paths, double latency, bool perF
 
 FWEventStream::~FWEventStream()
 {
+    alive_.reset();
     if (reader_) {
         {
             std::lock_guard lock(mutex_);
@@ -117,13 +118,6 @@ void FWEventStream::readLoop()
         const int timeout = held_.isEmpty() ? -1 : millisecondsUntil(deadline);
         poll(fds, 2, timeout);
 
-        // Read even when only woken: a flush must include everything the kernel has queued.
-        const bool wasEmpty = held_.isEmpty();
-        tree_.readEvents(held_);
-        if (wasEmpty && !held_.isEmpty()) {
-            deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(latency_);
-        }
-
         quint64 wakeCount;
         [[maybe_unused]] const ssize_t drained = read(wakeFd_, &wakeCount, sizeof wakeCount);
         std::vector<std::promise<void>> waiters;
@@ -135,6 +129,13 @@ void FWEventStream::readLoop()
             }
             waiters.swap(flushWaiters_);
             flush = std::exchange(flushRequested_, false) || !waiters.empty();
+        }
+        // Read after taking the flush requests, and even when only woken: whatever happened
+        // before a flush was asked for is in the kernel's queue by now, and goes with it.
+        const bool wasEmpty = held_.isEmpty();
+        tree_.readEvents(held_);
+        if (wasEmpty && !held_.isEmpty()) {
+            deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(latency_);
         }
         if (!held_.isEmpty() && (flush || Clock::now() >= deadline)) {
             handOver();
@@ -161,7 +162,10 @@ void FWEventStream::handOver()
 
 void FWEventStream::deliverHandedOver()
 {
-    for (;;) {
+    // The receiver may destroy the stream from inside a delivery: keep what the loop needs.
+    const Delivery deliver = deliver_;
+    const std::weak_ptr<void> alive = alive_;
+    while (!alive.expired()) {
         std::vector<FWStreamEvent> batch;
         {
             std::lock_guard lock(mutex_);
@@ -171,6 +175,6 @@ void FWEventStream::deliverHandedOver()
             batch = std::move(handedOver_.front());
             handedOver_.pop_front();
         }
-        deliver_(batch);
+        deliver(batch);
     }
 }

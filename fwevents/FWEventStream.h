@@ -30,8 +30,8 @@ struct FWStreamEvent {
 // window: later events do not extend it), merged per path, then hands the batch to `deliver` on
 // the thread `runLoop`, whose Qt event loop must run. Batches arrive in order.
 //
-// Destroy it on the run loop's thread (or once that loop has stopped); that drops batches not yet
-// delivered.
+// Destroy it on the run loop's thread (or once that loop has stopped), even from inside a
+// delivery; that drops batches not yet delivered.
 class FWEventStream {
 public:
     using Delivery = std::function<void(const std::vector<FWStreamEvent> &batch)>;
@@ -80,4 +80,6 @@ private:
     bool flushRequested_ = false;
     std::vector<std::promise<void>> flushWaiters_;
     std::deque<std::vector<FWStreamEvent>> handedOver_;
+    // Expires when the stream is destroyed; a delivery in progress checks it after each batch.
+    std::shared_ptr<void> alive_ = std::make_shared<char>();
 };

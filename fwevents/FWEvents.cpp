@@ -13,11 +13,12 @@ const QString kInvalidArguments =
     QStringLiteral("Invalid arguments passed to FWEvents init-method.");
 const QString kCreationFailed = QStringLiteral("Failed to create event stream.");
 
-// The standard form of a path: no "." or ".." steps, no doubled or trailing slash.
+// The standard form of a path: absolute, no "." or ".." steps, no doubled or trailing slash.
+// A relative path is taken from the current directory, as the file system would take it.
 QString standardPath(const QUrl &url)
 {
     const QString path = url.toLocalFile();
-    return path.isEmpty() ? path : QDir::cleanPath(path);
+    return path.isEmpty() ? path : QDir::cleanPath(QDir::current().absoluteFilePath(path));
 }
 
 QStringList standardPaths(const QList<QUrl> &urls)
@@ -91,6 +92,7 @@ FWEvents::FWEvents(const QList<QUrl> &URLs, FWEventsDelegate *delegate, FWEvents
 
 FWEvents::~FWEvents()
 {
+    alive_.reset(); // a delivery under way stops at once
     stream_.reset();
     setDelegate(nullptr);
 }
@@ -201,6 +203,9 @@ void FWEvents::deliver(const std::vector<FWStreamEvent> &batch)
     const QStringList excludedPaths = excluded ? standardPaths(*excluded) : QStringList();
     const bool onlyWatchedPaths = ignoreEventsFromSubDirectories();
 
+    // The receiver may destroy the watcher from inside the block: keep what the loop needs.
+    const FWEventsBlock block = eventBlock_;
+    const std::weak_ptr<void> alive = alive_;
     std::optional<FWEvent> last;
     for (const FWStreamEvent &streamEvent : batch) {
         const QString path = QDir::cleanPath(streamEvent.path);
@@ -214,7 +219,10 @@ void FWEvents::deliver(const std::vector<FWStreamEvent> &batch)
         }
         const FWEvent event(streamEvent.identifier, QDateTime::currentDateTime(),
                             QUrl::fromLocalFile(path), streamEvent.flags);
-        eventBlock_(*this, event);
+        block(*this, event);
+        if (alive.expired()) {
+            return;
+        }
         last = event;
     }
     if (last) {

@@ -47,8 +47,9 @@ using FWEventsBlock = std::function<void(FWEvents &watcher, const FWEvent &event
 // excluded URL's path. A watched directory that does not exist yet is picked up when it appears.
 //
 // The watcher runs from construction until it is destroyed. Destroy it on the run loop's thread
-// (or once that loop has stopped), never from inside its own delivery. Flushing synchronously
-// from another thread waits for the run loop. The properties may be used from any thread.
+// (or once that loop has stopped); destroyed by its receiver during a delivery, it delivers no
+// more events. Flushing synchronously from another thread waits for the run loop. The
+// properties may be used from any thread. Relative paths are taken from the current directory.
 class FWEvents {
 public:
     // initWithURLs:delegate:[onRunLoop:[sinceEventIdentifier:notificationLantency:
@@ -132,4 +133,6 @@ private:
     std::optional<FWEvent> lastEvent_;
 
     std::unique_ptr<FWEventStream> stream_;
+    // Expires when the watcher is destroyed; a delivery in progress checks it after each event.
+    std::shared_ptr<void> alive_ = std::make_shared<char>();
 };

@@ -2,6 +2,7 @@
 
 #include "FWEvent.h"
 #include "SystemLog.h"
+#include "TreeWalk.h"
 
 #include <QFile>
 #include <cerrno>
@@ -83,12 +84,21 @@ quint32 changeFlags(quint32 mask)
     return flags;
 }
 
+// A path can lead through this many symbolic links, as the kernel allows.
+constexpr int kMaxLinks = 40;
+
+// What changes the entry that a root's path goes on through.
+constexpr quint32 kStepChange = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+
 } // namespace
 
 InotifyTree::InotifyTree(QStringList roots, bool reportRootChanges)
-    : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), roots_(std::move(roots)),
-      reportRootChanges_(reportRootChanges)
-{}
+    : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), reportRootChanges_(reportRootChanges)
+{
+    for (QString &root : roots) {
+        roots_.append({std::move(root)});
+    }
+}
 
 InotifyTree::~InotifyTree()
 {
@@ -99,8 +109,8 @@ InotifyTree::~InotifyTree()
 
 void InotifyTree::watchRoots()
 {
-    for (const QString &root : std::as_const(roots_)) {
-        attachRoot(root, nullptr);
+    for (int root = 0; root < roots_.size(); ++root) {
+        checkRoot(root, nullptr);
     }
 }
 
@@ -121,7 +131,7 @@ void InotifyTree::readEvents(EventBatch &batch)
             next += sizeof(inotify_event) + event->len;
         }
     }
-    expirePendingMoves(batch);
+    expirePendingMoves();
 }
 
 void InotifyTree::handle(const inotify_event &event, EventBatch &batch)
@@ -137,9 +147,7 @@ void InotifyTree::handle(const inotify_event &event, EventBatch &batch)
     const Node node = *found; // a copy: handling may add or drop watches
     if (event.mask & IN_IGNORED) {
         nodes_.remove(event.wd);
-        for (const QString &root : node.waitingRoots) {
-            attachRoot(root, &batch);
-        }
+        handleSelf(event.wd, node, IN_DELETE_SELF, batch);
     } else if (event.len == 0) {
         handleSelf(event.wd, node, event.mask, batch);
     } else {
@@ -149,49 +157,66 @@ void InotifyTree::handle(const inotify_event &event, EventBatch &batch)
 
 void InotifyTree::handleSelf(int wd, const Node &node, quint32 mask, EventBatch &batch)
 {
-    if (node.inTree && (mask & IN_ATTRIB)) {
+    if (node.treeOf >= 0 && (mask & IN_ATTRIB)) {
         batch.add(node.path, kFWEventFlagItemInodeMetaMod | kFWEventFlagItemIsDir);
     }
-    if (node.inTree && (mask & IN_UNMOUNT)) {
+    if (node.treeOf >= 0 && (mask & IN_UNMOUNT)) {
         batch.add(node.path, kFWEventFlagUnmount);
     }
     if (!(mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))) {
         return;
     }
-    // The directory is no longer at its path. Inside a tree its parent reports that.
-    if (node.inTree && roots_.contains(node.path)) {
-        rootChanged(node.path, batch);
+    // The directory is no longer at its path: the roots it led to, or the root it was the top
+    // of, may lead elsewhere now. Inside a tree its parent reports the change.
+    QList<int> affected;
+    for (const Step &step : node.steps) {
+        affected.append(step.root);
     }
-    if (!node.inTree && !node.waitingRoots.isEmpty()) {
-        inotify_rm_watch(fd_, wd);
-        nodes_.remove(wd);
-        for (const QString &root : node.waitingRoots) {
-            attachRoot(root, &batch);
+    for (int root = 0; root < roots_.size(); ++root) {
+        if (roots_[root].topWatch == wd) {
+            affected.append(root);
         }
+    }
+    for (const int root : std::as_const(affected)) {
+        checkRoot(root, &batch);
     }
 }
 
 void InotifyTree::handleEntry(const Node &node, const inotify_event &event, EventBatch &batch)
 {
-    const QString path = childPath(node.path, QFile::decodeName(event.name));
-    const bool isDir = event.mask & IN_ISDIR;
-    const bool arrived = event.mask & (IN_CREATE | IN_MOVED_TO);
-    if (isDir && arrived) {
-        for (const QString &root : node.waitingRoots) {
-            if (isInside(root, path)) {
-                attachRoot(root, &batch);
-            }
+    if (node.treeOf >= 0) {
+        handleTreeEntry(node, event, batch);
+    }
+    const QString name = QFile::decodeName(event.name);
+    QList<int> affected;
+    for (const Step &step : node.steps) {
+        // A change of rights may make a path that could not be followed passable.
+        const bool waiting = roots_[step.root].topWatch < 0;
+        if (step.name == name &&
+            ((event.mask & kStepChange) || (waiting && event.mask & IN_ATTRIB))) {
+            affected.append(step.root);
         }
     }
+    for (const int root : std::as_const(affected)) {
+        checkRoot(root, &batch);
+    }
+}
+
+void InotifyTree::handleTreeEntry(const Node &node, const inotify_event &event, EventBatch &batch)
+{
+    const QString path = childPath(node.path, QFile::decodeName(event.name));
+    const bool isDir = event.mask & IN_ISDIR;
     const quint32 flags = changeFlags(event.mask);
-    if (!node.inTree || flags == 0) {
+    if (flags == 0) {
         return;
     }
     const quint32 type = isDir ? kFWEventFlagItemIsDir : typeFlagAt(path);
     batch.add(path, flags | type);
 
     if (event.mask & IN_MOVED_FROM) {
-        pendingMoves_.insert(event.cookie, {path, isDir, generation_});
+        pendingMoves_.insert(event.cookie,
+                             {path, isDir, readGeneration_,
+                              isDir ? watchesBelow(path, node.treeOf) : QList<WatchReference>()});
         return;
     }
     if (event.mask & IN_MOVED_TO) {
@@ -199,160 +224,249 @@ void InotifyTree::handleEntry(const Node &node, const inotify_event &event, Even
         if (from != pendingMoves_.constEnd()) {
             const PendingMove move = *from;
             pendingMoves_.erase(from);
-            if (move.isDir) {
-                relabel(move.path, path); // the same watches, now under the new name
-            } else {
+            if (!move.isDir) {
                 batch.refine(move.path, type); // the old name is gone: it had the new one's type
+                return;
+            }
+            // The same watches, now under the new name.
+            for (const WatchReference &reference : move.watches) {
+                if (isCurrent(reference)) {
+                    Node &moved = nodes_[reference.watch];
+                    moved.path = path + moved.path.mid(move.path.size());
+                    moved.treeOf = node.treeOf;
+                }
             }
             return;
         }
     }
-    if (isDir && arrived) {
-        watchTree(path, &batch);
+    if (isDir && (event.mask & (IN_CREATE | IN_MOVED_TO))) {
+        watchTree(path, node.treeOf, &batch);
     }
 }
 
 void InotifyTree::handleOverflow(EventBatch &batch)
 {
-    for (const QString &root : std::as_const(roots_)) {
-        batch.add(root, kFWEventFlagMustScanSubDirs | kFWEventFlagKernelDropped);
+    for (const Root &root : std::as_const(roots_)) {
+        batch.add(root.path, kFWEventFlagMustScanSubDirs | kFWEventFlagKernelDropped);
     }
-    // Directories may have come unseen: walk the trees again. Their files are for the
-    // receiver's rescan, so they are not reported here.
+    // Anything may have moved unseen, and the halves of renames are lost: set every watch up
+    // anew. Files are for the receiver's scan, so they are not reported here.
+    for (auto node = nodes_.cbegin(); node != nodes_.cend(); ++node) {
+        inotify_rm_watch(fd_, node.key());
+    }
+    nodes_.clear();
     pendingMoves_.clear();
-    for (const QString &root : std::as_const(roots_)) {
-        attachRoot(root, nullptr);
+    for (Root &root : roots_) {
+        root.topWatch = -1;
     }
+    watchRoots();
 }
 
 // The second half of a rename is queued together with the first; one that has not come by the
-// end of the next read never will: the item left the tree.
-void InotifyTree::expirePendingMoves(EventBatch &batch)
+// end of the next read never will: the item left the tree. Its watches go, unless something
+// set them up again meanwhile (a directory of that name made anew, or the same one moved back).
+void InotifyTree::expirePendingMoves()
 {
     for (auto move = pendingMoves_.begin(); move != pendingMoves_.end();) {
-        if (move->generation < generation_) {
-            if (move->isDir) {
-                unwatchTree(move->path, batch);
+        if (move->readGeneration < readGeneration_) {
+            for (const WatchReference &reference : std::as_const(move->watches)) {
+                if (isCurrent(reference)) {
+                    nodes_[reference.watch].treeOf = -1;
+                    release(reference.watch);
+                }
             }
             move = pendingMoves_.erase(move);
         } else {
             ++move;
         }
     }
-    ++generation_;
+    ++readGeneration_;
+}
+
+void InotifyTree::checkRoot(int root, EventBatch *batch)
+{
+    const std::optional<QString> top = followPath(root);
+    std::optional<FileIdentity> identity;
+    struct stat info {};
+    if (top && lstat(QFile::encodeName(*top).constData(), &info) == 0) {
+        identity = FileIdentity{info.st_dev, info.st_ino};
+    }
+    Root &current = roots_[root];
+    const bool watched = current.topWatch >= 0 && nodes_.contains(current.topWatch);
+    if (watched && identity == current.top) {
+        return; // the path still leads to the directory watched
+    }
+    if (current.topWatch >= 0) {
+        unwatchTree(root);
+        current.topWatch = -1;
+        if (batch && reportRootChanges_) {
+            batch->add(current.path, kFWEventFlagRootChanged);
+        }
+    }
+    if (!identity) {
+        return;
+    }
+    if (batch && reportRootChanges_) {
+        batch->add(roots_[root].path, kFWEventFlagRootChanged);
+    }
+    const int wd = watchTree(roots_[root].path, root, batch, *top);
+    roots_[root].topWatch = wd;
+    roots_[root].top = *identity;
+}
+
+std::optional<QString> InotifyTree::followPath(int root)
+{
+    QList<QPair<int, QString>> steps;
+    std::optional<QString> top;
+    QString directory = kSlash;
+    QStringList rest = roots_[root].path.split(u'/', Qt::SkipEmptyParts);
+    int links = 0;
+    for (;;) {
+        if (rest.isEmpty()) {
+            top = directory;
+            break;
+        }
+        const QString name = rest.takeFirst();
+        if (name == u'.') {
+            continue;
+        }
+        if (name == QStringLiteral("..")) {
+            directory = parentOf(directory);
+            continue;
+        }
+        const int wd = addWatch(directory);
+        if (wd < 0) {
+            break; // cannot be watched, so cannot be followed
+        }
+        steps.append({wd, name});
+        const QString next = childPath(directory, name);
+        const QByteArray encoded = QFile::encodeName(next);
+        struct stat info {};
+        if (lstat(encoded.constData(), &info) != 0) {
+            break; // not there (yet): the step's watch sees it come
+        }
+        if (S_ISDIR(info.st_mode)) {
+            directory = next;
+        } else if (S_ISLNK(info.st_mode) && ++links <= kMaxLinks) {
+            std::error_code error;
+            const fs::path target = fs::read_symlink(encoded.constData(), error);
+            if (error) {
+                break;
+            }
+            const QString text = QFile::decodeName(target.c_str());
+            if (text.startsWith(u'/')) {
+                directory = kSlash;
+            }
+            rest = text.split(u'/', Qt::SkipEmptyParts) + rest;
+        } else {
+            break; // something else in the way, until it is replaced
+        }
+    }
+    setSteps(root, steps);
+    return top;
+}
+
+void InotifyTree::setSteps(int root, const QList<QPair<int, QString>> &steps)
+{
+    for (const auto &[wd, name] : steps) {
+        Node &node = nodes_[wd];
+        if (!node.steps.contains(Step{root, name})) {
+            node.steps.append({root, name});
+        }
+    }
+    QList<int> unused;
+    for (auto node = nodes_.begin(); node != nodes_.end(); ++node) {
+        node->steps.removeIf([&](const Step &step) {
+            return step.root == root && !steps.contains(qMakePair(node.key(), step.name));
+        });
+        unused.append(node.key());
+    }
+    for (const int wd : std::as_const(unused)) {
+        release(wd);
+    }
 }
 
 int InotifyTree::addWatch(const QString &path)
 {
     const int wd = inotify_add_watch(fd_, QFile::encodeName(path).constData(), kWatchMask);
     if (wd < 0 && errno != ENOENT && errno != ENOTDIR && errno != EACCES && errno != ELOOP) {
-        // Most likely the user's inotify watch limit.
+        // Most likely the user's inotify watch limit, or a path longer than the system allows.
         zek::systemLog("FWEvents: cannot watch " + path.toStdString() + ": " +
                        std::strerror(errno));
     }
     return wd;
 }
 
-void InotifyTree::watchTree(const QString &directory, EventBatch *arrivals)
+int InotifyTree::watchTree(const QString &directory, int root, EventBatch *arrivals,
+                           const QString &watchAt)
 {
-    const int wd = addWatch(directory);
-    if (wd < 0) {
-        return; // gone again, or not ours to read
-    }
-    Node &node = nodes_[wd];
-    node.path = directory;
-    node.inTree = true;
-
-    std::error_code error;
-    const fs::directory_iterator end;
-    for (fs::directory_iterator entry(QFile::encodeName(directory).constData(),
-                                      fs::directory_options::skip_permission_denied, error);
-         !error && entry != end; entry.increment(error)) {
-        const QString path =
-            childPath(directory, QFile::decodeName(entry->path().filename().c_str()));
-        std::error_code statusError;
-        const fs::file_type type = entry->symlink_status(statusError).type();
-        if (arrivals) {
-            arrivals->add(path, kFWEventFlagItemRenamed | typeFlag(type));
-        }
-        if (type == fs::file_type::directory) {
-            watchTree(path, arrivals);
-        }
-    }
-}
-
-// Watches the root's tree when it exists; otherwise waits at its nearest existing ancestor for
-// the next step of its path to appear.
-void InotifyTree::attachRoot(const QString &root, EventBatch *arrivals)
-{
-    forgetWaiting(root);
-    for (QString directory = root;; directory = parentOf(directory)) {
-        const int wd = addWatch(directory);
-        if (wd >= 0 && directory == root) {
-            if (arrivals && reportRootChanges_) {
-                arrivals->add(root, kFWEventFlagRootChanged);
+    int topWatch = -1;
+    const TreeWalk walk(
+        [&](const QString &path) {
+            const bool isTop = path == directory;
+            const int wd = addWatch(isTop && !watchAt.isNull() ? watchAt : path);
+            if (wd < 0) {
+                return false; // gone again, or not ours to read
             }
-            watchTree(root, arrivals);
-            return;
-        }
-        if (wd >= 0) {
             Node &node = nodes_[wd];
-            if (node.path.isEmpty()) {
-                node.path = directory;
+            node.path = path;
+            node.treeOf = root;
+            node.generation = ++watchGeneration_;
+            if (isTop) {
+                topWatch = wd;
             }
-            node.waitingRoots.append(root);
-            return;
+            return true;
+        },
+        [&](const QString &path, fs::file_type type) {
+            if (arrivals) {
+                arrivals->add(path, kFWEventFlagItemRenamed | typeFlag(type));
+            }
+        },
+        [](const QString &path, const std::error_code &error) {
+            zek::systemLog("FWEvents: cannot read " + path.toStdString() + ": " + error.message());
+        });
+    walk.walk(directory);
+    return topWatch;
+}
+
+void InotifyTree::unwatchTree(int root)
+{
+    QList<int> dropped;
+    for (auto node = nodes_.begin(); node != nodes_.end(); ++node) {
+        if (node->treeOf == root) {
+            node->treeOf = -1;
+            dropped.append(node.key());
         }
-        if (directory == kSlash) {
-            return;
-        }
+    }
+    for (const int wd : std::as_const(dropped)) {
+        release(wd);
     }
 }
 
-void InotifyTree::rootChanged(const QString &root, EventBatch &batch)
+QList<InotifyTree::WatchReference> InotifyTree::watchesBelow(const QString &directory,
+                                                             int root) const
 {
-    if (reportRootChanges_) {
-        batch.add(root, kFWEventFlagRootChanged);
-    }
-    unwatchTree(root, batch);
-    attachRoot(root, &batch);
-}
-
-void InotifyTree::forgetWaiting(const QString &root)
-{
-    for (auto node = nodes_.begin(); node != nodes_.end();) {
-        node->waitingRoots.removeAll(root);
-        if (!node->inTree && node->waitingRoots.isEmpty()) {
-            inotify_rm_watch(fd_, node.key());
-            node = nodes_.erase(node);
-        } else {
-            ++node;
+    QList<WatchReference> watches;
+    for (auto node = nodes_.cbegin(); node != nodes_.cend(); ++node) {
+        if (node->treeOf == root && isInside(node->path, directory)) {
+            watches.append({node.key(), node->generation});
         }
     }
+    return watches;
 }
 
-void InotifyTree::unwatchTree(const QString &directory, EventBatch &batch)
+bool InotifyTree::isCurrent(const WatchReference &reference) const
 {
-    QStringList orphans;
-    for (auto node = nodes_.begin(); node != nodes_.end();) {
-        if (node->inTree && isInside(node->path, directory)) {
-            inotify_rm_watch(fd_, node.key());
-            orphans += node->waitingRoots;
-            node = nodes_.erase(node);
-        } else {
-            ++node;
-        }
-    }
-    for (const QString &root : std::as_const(orphans)) {
-        attachRoot(root, &batch);
-    }
+    const auto node = nodes_.constFind(reference.watch);
+    return node != nodes_.constEnd() && node->generation == reference.generation &&
+           node->treeOf >= 0;
 }
 
-void InotifyTree::relabel(const QString &from, const QString &to)
+void InotifyTree::release(int wd)
 {
-    for (Node &node : nodes_) {
-        if (node.inTree && isInside(node.path, from)) {
-            node.path = to + node.path.mid(from.size());
-        }
+    const auto node = nodes_.constFind(wd);
+    if (node != nodes_.constEnd() && node->treeOf < 0 && node->steps.isEmpty()) {
+        inotify_rm_watch(fd_, wd);
+        nodes_.erase(node);
     }
 }

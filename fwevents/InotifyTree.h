@@ -3,24 +3,34 @@
 #include "EventBatch.h"
 
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
+#include <sys/types.h>
 
 struct inotify_event;
 
 // The kernel side of the event stream. inotify watches single directories, so this keeps one
 // watch on every directory of the trees below the roots, follows the trees as directories come,
-// go and move, waits for roots that do not exist yet, and turns what the kernel reports into
-// paths with FWEventFlag bits.
+// go and move, and turns what the kernel reports into paths with FWEventFlag bits.
 //
-// A directory that appears is watched first and then scanned, and what the scan finds is
-// reported as arriving by rename: entries may be in it before its watch exists. A directory
-// that cannot be read (another user's) is skipped. Symbolic links are never followed.
+// A root's own path belongs to whoever set it up: it may run through symbolic links, and any
+// step of it may be missing, moved away or replaced. Every directory on the way to a root is
+// watched too, and when the entry that leads on from one of them changes, the path is followed
+// again: the tree it names now is watched (what is in it reported as arriving by rename), and
+// the tree it named before is dropped, so that no event of a tree that is elsewhere now is
+// reported under the root's path.
+//
+// Below a root, symbolic links are never followed. A directory that appears is watched first
+// and then scanned, and what the scan finds is reported as arriving by rename: entries may be in
+// it before its watch exists. A directory that cannot be read (another user's) is skipped.
 //
 // Not thread-safe: one thread at a time (the stream's reader after start-up).
 class InotifyTree {
 public:
-    // `reportRootChanges`: report a root's appearing, vanishing or moving (RootChanged).
+    // `roots` are absolute paths in standard form. `reportRootChanges`: report a root's
+    // appearing, vanishing or moving (RootChanged).
     InotifyTree(QStringList roots, bool reportRootChanges);
     ~InotifyTree();
     InotifyTree(const InotifyTree &) = delete;
@@ -36,40 +46,73 @@ public:
     // Reads every queued event without blocking and adds them to `batch`.
     void readEvents(EventBatch &batch);
 
-    int watchCount() const { return static_cast<int>(nodes_.size()); }
-
 private:
-    // A watched directory: part of a tree, or an ancestor of roots that do not exist yet.
-    struct Node {
-        QString path;
-        bool inTree = false;
-        QStringList waitingRoots;
+    struct FileIdentity {
+        dev_t device;
+        ino_t inode;
+        bool operator==(const FileIdentity &) const = default;
     };
-    // The first half of a rename, kept until its second half names the new path.
+    // Where a root's path leads now, while its tree is watched.
+    struct Root {
+        QString path;
+        int topWatch = -1;
+        FileIdentity top{};
+    };
+    // On the way to root `root`, the path goes on through the entry `name` of a directory.
+    struct Step {
+        int root;
+        QString name;
+        bool operator==(const Step &) const = default;
+    };
+    // A watched directory: part of a root's tree, a step on the way to roots, or both.
+    struct Node {
+        QString path;         // in a tree: where its events are reported
+        int treeOf = -1;      // the root whose tree holds it; -1 when none
+        quint64 generation{}; // when the watch was set up: a later set-up replaces it
+        QList<Step> steps;
+    };
+    struct WatchReference {
+        int watch;
+        quint64 generation;
+    };
+    // The first half of a rename, kept until its second half names the new path. A directory
+    // takes its subtree's watches along, as they were when it left.
     struct PendingMove {
         QString path;
         bool isDir;
-        int generation;
+        int readGeneration;
+        QList<WatchReference> watches;
     };
 
     void handle(const inotify_event &event, EventBatch &batch);
     void handleSelf(int wd, const Node &node, quint32 mask, EventBatch &batch);
     void handleEntry(const Node &node, const inotify_event &event, EventBatch &batch);
+    void handleTreeEntry(const Node &node, const inotify_event &event, EventBatch &batch);
     void handleOverflow(EventBatch &batch);
-    void expirePendingMoves(EventBatch &batch);
+    void expirePendingMoves();
+
+    // Follows the root's path again and watches the tree it leads to, if that changed.
+    void checkRoot(int root, EventBatch *batch);
+    // Watches every directory on the way and returns the directory the path leads to now.
+    std::optional<QString> followPath(int root);
+    void setSteps(int root, const QList<QPair<int, QString>> &steps);
 
     int addWatch(const QString &path);
-    void watchTree(const QString &directory, EventBatch *arrivals);
-    void attachRoot(const QString &root, EventBatch *arrivals);
-    void rootChanged(const QString &root, EventBatch &batch);
-    void forgetWaiting(const QString &root);
-    void unwatchTree(const QString &directory, EventBatch &batch);
-    void relabel(const QString &from, const QString &to);
+    // Watches `directory` and everything below it as part of the root's tree; `watchAt` is
+    // where the directory really is, when its path runs through links. The directory's watch.
+    int watchTree(const QString &directory, int root, EventBatch *arrivals,
+                  const QString &watchAt = QString());
+    void unwatchTree(int root);
+    QList<WatchReference> watchesBelow(const QString &directory, int root) const;
+    bool isCurrent(const WatchReference &reference) const;
+    // Gives the watch up once it serves no purpose any more.
+    void release(int wd);
 
     int fd_ = -1;
-    QStringList roots_;
+    QList<Root> roots_;
     bool reportRootChanges_;
     QHash<int, Node> nodes_;
     QHash<quint32, PendingMove> pendingMoves_;
-    int generation_ = 0;
+    int readGeneration_ = 0;
+    quint64 watchGeneration_ = 0;
 };

@@ -8,50 +8,10 @@
 
 namespace {
 
-using Predicate = bool (FWEvent::*)() const;
-
-const std::pair<Predicate, quint32> kPredicateBits[] = {
-    {&FWEvent::mustRescanSubDirectories, 0x1},
-    {&FWEvent::isUserDropped, 0x2},
-    {&FWEvent::isKernelDropped, 0x4},
-    {&FWEvent::isEventIdentifiersWrapped, 0x8},
-    {&FWEvent::isHistoryDone, 0x10},
-    {&FWEvent::isRootChanged, 0x20},
-    {&FWEvent::didVolumeMount, 0x40},
-    {&FWEvent::didVolumeUnmount, 0x80},
-    {&FWEvent::isCreated, 0x100},
-    {&FWEvent::isRemoved, 0x200},
-    {&FWEvent::isInodeMetadataModified, 0x400},
-    {&FWEvent::isRenamed, 0x800},
-    {&FWEvent::isModified, 0x1000},
-    {&FWEvent::isFinderInfoModified, 0x2000},
-    {&FWEvent::didChangeOwner, 0x4000},
-    {&FWEvent::isXattrModified, 0x8000},
-    {&FWEvent::isFile, 0x10000},
-    {&FWEvent::isDir, 0x20000},
-    {&FWEvent::isSymlink, 0x40000},
-};
-
 FWEvent eventWithFlags(quint32 flags)
 {
     return FWEvent(1, QDateTime::currentDateTime(), QUrl::fromLocalFile(QStringLiteral("/x")),
                    flags);
-}
-
-TEST(FWEventFlags, EachPredicateReadsItsOwnBitOnly)
-{
-    for (const auto &[predicate, bit] : kPredicateBits) {
-        const FWEvent event = eventWithFlags(bit);
-        EXPECT_FALSE(event.isGenericChange());
-        for (const auto &[other, otherBit] : kPredicateBits) {
-            EXPECT_EQ((event.*other)(), otherBit == bit) << "bit " << bit << " other " << otherBit;
-        }
-    }
-    const FWEvent generic = eventWithFlags(0);
-    EXPECT_TRUE(generic.isGenericChange());
-    for (const auto &[predicate, bit] : kPredicateBits) {
-        EXPECT_FALSE((generic.*predicate)());
-    }
 }
 
 TEST(FWEventFlags, RenamedFile)

@@ -101,20 +101,6 @@ TEST_F(Watching, RefusesInvalidArguments)
     }
 }
 
-TEST_F(Watching, ShortInitialisersUseTheDefaults)
-{
-    CountingDelegate delegate;
-    const FWEvents watcher(urls(root), &delegate);
-    EXPECT_EQ(watcher.delegate(), &delegate);
-    EXPECT_EQ(watcher.notificationLatency(), 3.0);
-    EXPECT_EQ(watcher.sinceEventIdentifier(), kFWEventsSinceEventNow);
-    EXPECT_EQ(watcher.streamCreationFlags(), 5u);
-    EXPECT_FALSE(watcher.ignoreEventsFromSubDirectories());
-    EXPECT_FALSE(watcher.excludedURLs().has_value());
-    EXPECT_TRUE(watcher.description().endsWith(
-        QStringLiteral(" { watchedURLs = [\"%1\"] }>").arg(urls(root).first().toString())));
-}
-
 TEST_F(Watching, ReportsEachKindOfChangeWithTheItemsType)
 {
     QDir(root).mkdir(QStringLiteral("gone"));
@@ -298,6 +284,109 @@ TEST_F(Watching, CopiesKeepTheBlockButNotTheDelegate)
     EXPECT_EQ(delegate.count, 1);
     EXPECT_EQ(delegateCopy->delegate(), nullptr);
     EXPECT_EQ(paths(), QStringList({"file", "file"}));
+}
+
+// A directory of the tree that leaves it and is back (the same one, or a new one of that name)
+// before the first half of the rename expires: the watch on the path must survive the expiry.
+TEST_F(Watching, KeepsWatchingADirectoryThatLeftAndCameBack)
+{
+    const QString outside = temporary.path() + QStringLiteral("/archive");
+    for (const bool sameDirectory : {true, false}) {
+        QDir(outside).removeRecursively();
+        QDir(root + QStringLiteral("/alice")).removeRecursively();
+        ASSERT_TRUE(QDir(root).mkdir(QStringLiteral("alice")));
+        const auto watcher = watch();
+        ASSERT_TRUE(QDir().rename(root + QStringLiteral("/alice"), outside));
+        if (sameDirectory) {
+            ASSERT_TRUE(QDir().rename(outside, root + QStringLiteral("/alice")));
+        } else {
+            ASSERT_TRUE(QDir(root).mkdir(QStringLiteral("alice")));
+        }
+        watcher->flushSynchronously();
+        watcher->flushSynchronously(); // a read later: the unmatched half has expired
+        events.clear();
+        finishJob(root + QStringLiteral("/alice"), QStringLiteral("job"));
+        watcher->flushSynchronously();
+        EXPECT_EQ(flagsOf(QStringLiteral("alice/job.pdf")), kRenamedFile) << sameDirectory;
+    }
+}
+
+// The root's path belongs to the administrator: it may run through links, be relative, or have
+// a part of it replaced. Events come for what the path names now, under the path as given.
+TEST_F(Watching, FollowsWhatTheRootsPathNamesNow)
+{
+    const QString base = temporary.path();
+    const QString disk = base + QStringLiteral("/disk/spool");
+    ASSERT_TRUE(QDir().mkpath(disk));
+    ASSERT_EQ(symlink(QFile::encodeName(disk).constData(),
+                      QFile::encodeName(base + QStringLiteral("/linked")).constData()),
+              0);
+    const QString savedDirectory = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(base));
+
+    struct Case {
+        const char *name;
+        QString watched;              // as given to the watcher
+        std::function<void()> change; // what the administrator does after the start
+        QString live;                 // where jobs arrive afterwards
+        QString stale;                // a tree that no longer is at the path, if any
+    };
+    const Case cases[] = {
+        {"root is a link", base + QStringLiteral("/linked"), [] {}, disk, QString()},
+        {"relative root made later", QStringLiteral("later/spool"),
+         [&] { QDir().mkpath(base + QStringLiteral("/later/spool")); },
+         base + QStringLiteral("/later/spool"), QString()},
+        {"parent moved away and made anew", base + QStringLiteral("/var/spool"),
+         [&] {
+             QDir().rename(base + QStringLiteral("/var"), base + QStringLiteral("/var.old"));
+             QDir().mkpath(base + QStringLiteral("/var/spool"));
+         },
+         base + QStringLiteral("/var/spool"), base + QStringLiteral("/var.old/spool")},
+    };
+    QDir().mkpath(base + QStringLiteral("/var/spool"));
+    for (const Case &test : cases) {
+        events.clear();
+        FWEvents watcher(urls(test.watched), record(), QThread::currentThread(),
+                         kFWEventsSinceEventNow, kHour, false, std::nullopt, kFileEvents);
+        test.change();
+        watcher.flushSynchronously();
+        events.clear();
+        if (!test.stale.isEmpty()) {
+            finishJob(test.stale, QStringLiteral("stale"));
+        }
+        finishJob(test.live, QStringLiteral("job"));
+        watcher.flushSynchronously();
+        const QString reported = QDir::cleanPath(QDir(base).absoluteFilePath(test.watched));
+        QStringList seen;
+        for (const FWEvent &event : events) {
+            seen.append(event.URL().toLocalFile());
+        }
+        EXPECT_TRUE(seen.contains(reported + QStringLiteral("/job.pdf")))
+            << test.name << " " << seen.join(u' ').toStdString();
+        EXPECT_FALSE(seen.contains(reported + QStringLiteral("/stale.pdf")))
+            << test.name << " " << seen.join(u' ').toStdString();
+    }
+    QDir::setCurrent(savedDirectory);
+}
+
+// Whatever happened before the flush is delivered before it returns, even while the reader is
+// busy with earlier events.
+TEST_F(Watching, FlushingSynchronouslyDeliversEverythingBeforeIt)
+{
+    const auto watcher = watch();
+    for (int round = 0; round < 5000; ++round) {
+        const QString name = QString::number(round);
+        writeFile(root + u'/' + name + u'a', "x"); // wakes the reader
+        // Give the reader a varying head start, so that the second file comes at every stage
+        // of its reading.
+        const auto start = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - start < std::chrono::microseconds(round % 60)) {
+        }
+        writeFile(root + u'/' + name + u'b', "x");
+        watcher->flushSynchronously();
+        ASSERT_NE(flagsOf(name + u'b'), 0u) << round;
+        events.clear();
+    }
 }
 
 } // namespace

@@ -61,4 +61,29 @@ TEST(InotifyTree, ReportsAnOverflowAndKeepsWatchingWhatCameMeanwhile)
     EXPECT_TRUE(flagsOf(after, root + QStringLiteral("/unseen/job.pdf")) & kFWEventFlagItemCreated);
 }
 
+// A directory that leaves the tree while the kernel's queue overflows is no longer part of it:
+// what is written there afterwards is not reported as if it were inside.
+TEST(InotifyTree, ForgetsADirectoryThatLeftDuringAnOverflow)
+{
+    QTemporaryDir temporary;
+    const QString root = temporary.path() + QStringLiteral("/root");
+    const QString outside = temporary.path() + QStringLiteral("/outside");
+    ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/user")));
+    InotifyTree tree({root}, true);
+    tree.watchRoots();
+
+    ASSERT_TRUE(QDir().rename(root + QStringLiteral("/user"), outside));
+    const QByteArray file = QFile::encodeName(root + QStringLiteral("/f"));
+    for (int i = 0; i <= kernelQueueLength() / 2; ++i) {
+        close(open(file.constData(), O_CREAT | O_WRONLY, 0600));
+        unlink(file.constData());
+    }
+    const auto overflow = read(tree);
+    ASSERT_TRUE(flagsOf(overflow, root) & kFWEventFlagKernelDropped);
+
+    writeFile(outside + QStringLiteral("/job.pdf"), "%PDF");
+    const auto after = read(tree);
+    EXPECT_EQ(flagsOf(after, root + QStringLiteral("/user/job.pdf")), 0u);
+}
+
 } // namespace

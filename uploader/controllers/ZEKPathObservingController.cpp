@@ -1,7 +1,9 @@
 #include "ZEKPathObservingController.h"
 
 #include "SystemLog.h"
+#include "TreeWalk.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <filesystem>
@@ -77,22 +79,20 @@ bool ZEKPathObservingController::isFinishedPdf(const FWEvent &event)
 
 void ZEKPathObservingController::reportFinishedPdfsInTree(bool withSubpaths)
 {
-    const auto options = fs::directory_options::skip_permission_denied;
-    std::error_code error;
-    fs::recursive_directory_iterator entry(QFile::encodeName(observingPath_).constData(), options,
-                                           error);
-    for (const fs::recursive_directory_iterator end; !error && entry != end;
-         entry.increment(error)) {
-        if (!withSubpaths) {
-            entry.disable_recursion_pending();
-        }
-        const QString path = QFile::decodeName(entry->path().c_str());
-        std::error_code statusError;
-        if (entry->symlink_status(statusError).type() == fs::file_type::regular &&
-            hasPdfExtension(path)) {
-            report(QUrl::fromLocalFile(path));
-        }
-    }
+    // The delegate may stop observing on a report; then the scan is over too.
+    const std::shared_ptr<FWEvents> scanning = events_;
+    const TreeWalk walk(
+        [&](const QString &) { return events_ == scanning; },
+        [&](const QString &path, fs::file_type type) {
+            if (type == fs::file_type::regular && hasPdfExtension(path) && events_ == scanning) {
+                report(QUrl::fromLocalFile(path));
+            }
+        },
+        [](const QString &directory, const std::error_code &error) {
+            zek::systemLog("Skipped in the scan of the spool tree: " + directory.toStdString() +
+                           ": " + error.message());
+        });
+    walk.walk(QDir::cleanPath(QDir::current().absoluteFilePath(observingPath_)), withSubpaths);
 }
 
 void ZEKPathObservingController::report(const QUrl &url)

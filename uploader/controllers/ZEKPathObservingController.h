@@ -12,7 +12,9 @@
 //
 // When events were lost (the stream says so) the tree is scanned instead and every regular
 // ".pdf" file in it is reported, so that no finished job is missed; one may then be reported
-// twice.
+// twice. What the scan cannot read is passed over (and logged), never the rest of the tree.
+//
+// The delegate may stop observing from inside its notice; nothing more is reported then.
 //
 // Start, stop and destroy it on one thread; it is told of events on that thread's event loop.
 class ZEKPathObservingController : public FWEventsDelegate {
