@@ -2,8 +2,10 @@
 
 #include "DataInputStream.h"
 #include "FileInputStream.h"
+#include "HCURLRequestSerialization.h"
 #include "MainQueue.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <cstring>
 
@@ -80,8 +82,28 @@ bool HCHTTPBodyPart::hasBytesAvailable()
            inputStream()->streamStatus() < zek::StreamStatus::AtEnd;
 }
 
+std::optional<zek::Error> HCHTTPBodyPart::streamError()
+{
+    if (!zek::isEncodingAvailable(stringEncoding_)) {
+        return zek::Error(HCURLRequestSerializationErrorDomain,
+                          HCURLRequestSerializationErrorUnavailableStringEncoding,
+                          {{zek::NSLocalizedDescriptionKey,
+                            QCoreApplication::translate(
+                                "HCURLRequestSerialization",
+                                "The multipart body cannot be written in string encoding %1.")
+                                .arg(stringEncoding_)}});
+    }
+    return inputStream()->streamError();
+}
+
 qint64 HCHTTPBodyPart::read(char *buffer, quint64 maxLength)
 {
+    // Checked as the part begins rather than on every read: the encoding
+    // never changes.
+    if (phase_ == Phase::EncapsulationBoundary && phaseReadOffset_ == 0 &&
+        !zek::isEncodingAvailable(stringEncoding_)) {
+        return -1;
+    }
     quint64 total = 0;
     if (phase_ == Phase::EncapsulationBoundary) {
         total += readData(openingBoundary(), buffer, maxLength);

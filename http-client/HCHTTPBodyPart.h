@@ -45,8 +45,14 @@ public:
     bool hasBytesAvailable();
 
     // Copies up to maxLength bytes into buffer, through as many phases as fit.
-    // -1 when the body stream fails (see inputStream()->streamError()).
+    // -1 when the body stream fails, and before the first byte when the
+    // string encoding is not available (zek::isEncodingAvailable): the
+    // boundaries and headers would be missing.
     qint64 read(char *buffer, quint64 maxLength);
+
+    // Why read() returned -1: the unavailable encoding (in
+    // HCURLRequestSerializationErrorDomain), else the body stream's error.
+    std::optional<zek::Error> streamError();
 
     // The stream that delivers the body, made on first use.
     const std::shared_ptr<zek::InputStream> &inputStream();

@@ -5,6 +5,8 @@
 #include "HCStreamingMultipartFormData.h"
 #include "ValueDescription.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 const QString kAuthorization = QStringLiteral("Authorization");
@@ -21,6 +23,25 @@ std::optional<QByteArray> formValue(const QVariant &value, zek::NSStringEncoding
         return QByteArray();
     }
     return zek::encodeString(zek::description(value), encoding);
+}
+
+// Refuses parameters that would have to be encoded in an encoding the
+// serializer cannot produce, which would drop them or their text silently.
+bool canEncodeParametersIn(zek::NSStringEncoding encoding, std::optional<zek::Error> *error)
+{
+    if (zek::isEncodingAvailable(encoding)) {
+        return true;
+    }
+    if (error != nullptr) {
+        *error = zek::Error(
+            HCURLRequestSerializationErrorDomain,
+            HCURLRequestSerializationErrorUnavailableStringEncoding,
+            {{zek::NSLocalizedDescriptionKey,
+              QCoreApplication::translate("HCURLRequestSerialization",
+                                          "The parameters cannot be encoded in string encoding %1.")
+                  .arg(encoding)}});
+    }
+    return false;
 }
 
 } // namespace
@@ -142,6 +163,11 @@ std::optional<HCURLRequest> HCHTTPRequestSerializer::requestBySerializingRequest
         return serialized;
     }
 
+    const bool inURI = HTTPMethodsEncodingParametersInURI_.contains(request.HTTPMethod().toUpper());
+    // Only a custom encoder's query for the URL is not written in stringEncoding_.
+    if ((!queryStringSerialization_ || !inURI) && !canEncodeParametersIn(stringEncoding_, error)) {
+        return std::nullopt;
+    }
     QString query;
     if (queryStringSerialization_) {
         std::optional<zek::Error> encoderError;
@@ -156,7 +182,7 @@ std::optional<HCURLRequest> HCHTTPRequestSerializer::requestBySerializingRequest
         query = queryString(*withParameters);
     }
 
-    if (HTTPMethodsEncodingParametersInURI_.contains(request.HTTPMethod().toUpper())) {
+    if (inURI) {
         // The query goes before any fragment, where a server sees it.
         QUrl URL = serialized.URL();
         if (!URL.isEmpty()) {
@@ -179,11 +205,14 @@ std::optional<HCURLRequest> HCHTTPRequestSerializer::requestBySerializingRequest
     return serialized;
 }
 
-HCURLRequest HCHTTPRequestSerializer::multipartFormRequestWithMethod(
+std::optional<HCURLRequest> HCHTTPRequestSerializer::multipartFormRequestWithMethod(
     const QString &method, const QString &URLString, const std::optional<QVariantMap> &parameters,
     const HCConstructingBodyBlock &constructingBodyWithBlock,
     std::optional<zek::Error> *error) const
 {
+    if (parameters && !canEncodeParametersIn(stringEncoding_, error)) {
+        return std::nullopt;
+    }
     // Without parameters the base request cannot fail.
     HCStreamingMultipartFormData formData(
         *requestWithMethod(method, URLString, std::nullopt, error), zek::NSUTF8StringEncoding);

@@ -31,7 +31,9 @@ public:
     static std::shared_ptr<HCHTTPRequestSerializer> serializer();
     HCHTTPRequestSerializer();
 
-    // Encoding of escaped and encoded parameters; UTF-8 by default.
+    // Encoding of escaped and encoded parameters; UTF-8 by default. Requests
+    // with parameters to encode are refused while it is not available (see
+    // zek::isEncodingAvailable).
     zek::NSStringEncoding stringEncoding() const { return stringEncoding_; }
     void setStringEncoding(zek::NSStringEncoding encoding) { stringEncoding_ = encoding; }
 
@@ -86,8 +88,12 @@ public:
     void clearAuthorizationHeader();
 
     // A request for method and URLString (a string that is no valid URL gives
-    // a request without URL) with the parameters encoded. None only when a
-    // custom query encoder reports an error.
+    // a request without URL) with the parameters encoded. None when a custom
+    // query encoder reports an error, or when the parameters would have to be
+    // written in a stringEncoding that is not available (an error in
+    // HCURLRequestSerializationErrorDomain with code
+    // HCURLRequestSerializationErrorUnavailableStringEncoding). Only a custom
+    // encoder's query for the URL does not use stringEncoding.
     std::optional<HCURLRequest> requestWithMethod(const QString &method, const QString &URLString,
                                                   const std::optional<QVariantMap> &parameters,
                                                   std::optional<zek::Error> *error) const;
@@ -96,8 +102,10 @@ public:
     // HTTPBodyStream: one part per flattened parameter (before the block's
     // parts), then what constructingBodyWithBlock appends. It carries
     // "Content-Type" with the boundary and "Content-Length". Without parts
-    // it has no body.
-    HCURLRequest
+    // it has no body. The body's boundaries and headers are always UTF-8;
+    // text parameters are written in stringEncoding, so with parameters the
+    // request is refused like requestWithMethod's while it is not available.
+    std::optional<HCURLRequest>
     multipartFormRequestWithMethod(const QString &method, const QString &URLString,
                                    const std::optional<QVariantMap> &parameters,
                                    const HCConstructingBodyBlock &constructingBodyWithBlock,

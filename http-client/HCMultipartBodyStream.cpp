@@ -83,6 +83,10 @@ qint64 HCMultipartBodyStream::read(char *buffer, quint64 maxLength)
     if (streamStatus_ == zek::StreamStatus::Closed) {
         return 0;
     }
+    // A body that failed part-way never ends as if it were complete.
+    if (streamError()) {
+        return -1;
+    }
     const quint64 limit = std::min(maxLength, numberOfBytesInPacket_);
     quint64 total = 0;
     while (total < limit) {
@@ -97,7 +101,11 @@ qint64 HCMultipartBodyStream::read(char *buffer, quint64 maxLength)
         const qint64 count = currentHTTPBodyPart_->read(buffer + total, maxLength - total);
         if (count == -1) {
             const std::lock_guard lock(streamErrorMutex_);
-            streamError_ = currentHTTPBodyPart_->inputStream()->streamError();
+            streamError_ = currentHTTPBodyPart_->streamError();
+            // With nothing to deliver, 0 would pass for the end of the body.
+            if (total == 0) {
+                return -1;
+            }
             break;
         }
         total += static_cast<quint64>(count);

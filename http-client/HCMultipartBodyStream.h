@@ -13,8 +13,11 @@
 // The body of a multipart request as a stream: its parts, one after the
 // other, produced as they are read and never assembled in memory. The
 // consumer polls it from any thread; the end of the body is a read that
-// returns 0. A part whose stream fails ends the read early and leaves its
-// error in streamError(); the stream itself stays open.
+// returns 0. A part that fails ends the read early, with the bytes before it,
+// and leaves its error in streamError(); a read that fails before its first
+// byte, and every read after a failure, returns -1. A part whose string encoding is not available
+// fails before its first byte, so no body is ever read out without its boundaries and headers. The
+// stream itself stays open.
 class HCMultipartBodyStream final : public zek::InputStream {
 public:
     explicit HCMultipartBodyStream(zek::NSStringEncoding stringEncoding);

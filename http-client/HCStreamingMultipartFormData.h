@@ -9,7 +9,9 @@
 // The multipart builder: collects parts into a body stream and finally puts
 // that stream on its own copy of the request. The boundary,
 // "Boundary+XXXXXXXXXXXXXXXX" from the system's cryptographic random source,
-// is made once per builder.
+// is made once per builder. Boundaries and part headers are written in
+// stringEncoding; when it is not available (zek::isEncodingAvailable) the
+// body's reads fail instead (see HCMultipartBodyStream).
 class HCStreamingMultipartFormData final : public HCMultipartFormData {
 public:
     HCStreamingMultipartFormData(const HCURLRequest &URLRequest,

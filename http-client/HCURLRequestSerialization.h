@@ -10,6 +10,9 @@
 inline constexpr QLatin1StringView HCURLRequestSerializationErrorDomain{
     "com.zek.HTTPClient.error.serialization.request"};
 
+// Text had to be written in a string encoding the client cannot produce.
+inline constexpr qint64 HCURLRequestSerializationErrorUnavailableStringEncoding = 1;
+
 // Something that turns a request and its parameters into the request to send.
 class HCURLRequestSerialization {
 public:

@@ -37,20 +37,33 @@ struct ConverterCloser {
 };
 using Converter = std::unique_ptr<UConverter, ConverterCloser>;
 
+// Null when the encoding is unknown or ICU lacks its converter.
+Converter openConverter(NSStringEncoding encoding)
+{
+    const char *name = converterName(encoding);
+    if (name == nullptr) {
+        return nullptr;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    Converter converter(ucnv_open(name, &status));
+    return U_SUCCESS(status) ? std::move(converter) : nullptr;
+}
+
 } // namespace
+
+bool isEncodingAvailable(NSStringEncoding encoding)
+{
+    return openConverter(encoding) != nullptr;
+}
 
 std::optional<QByteArray> encodeString(const QString &text, NSStringEncoding encoding,
                                        bool allowLossyConversion)
 {
-    const char *name = converterName(encoding);
-    if (name == nullptr) {
+    Converter converter = openConverter(encoding);
+    if (!converter) {
         return std::nullopt;
     }
     UErrorCode status = U_ZERO_ERROR;
-    Converter converter(ucnv_open(name, &status));
-    if (U_FAILURE(status)) {
-        return std::nullopt;
-    }
     if (allowLossyConversion) {
         ucnv_setSubstChars(converter.get(), "?", 1, &status);
     } else {

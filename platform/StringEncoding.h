@@ -24,6 +24,11 @@ inline constexpr NSStringEncoding NSWindowsCP1252StringEncoding = 12;
 std::optional<QByteArray> encodeString(const QString &text, NSStringEncoding encoding,
                                        bool allowLossyConversion = false);
 
+// Whether text can be written in the encoding at all. Each of these writes
+// ASCII characters as the same single bytes, which multipart framing and
+// percent-escaping rely on; encodings such as UTF-16 are not offered.
+bool isEncodingAvailable(NSStringEncoding encoding);
+
 // Whether text has a lossless form in the encoding.
 bool canBeConverted(const QString &text, NSStringEncoding encoding);
 

@@ -43,7 +43,7 @@ int main(int argc, char **argv)
     for (qsizetype i = 0; i < file.size(); ++i) {
         file[i] = static_cast<char>(i * 31 + (i >> 13));
     }
-    const HCURLRequest request = HCHTTPRequestSerializer().multipartFormRequestWithMethod(
+    const auto built = HCHTTPRequestSerializer().multipartFormRequestWithMethod(
         QStringLiteral("POST"), QStringLiteral("http://127.0.0.1:5004/print"), QVariantMap{},
         [&](HCMultipartFormData &formData) {
             formData.appendPartWithFileData(file, QStringLiteral("file"),
@@ -51,6 +51,7 @@ int main(int argc, char **argv)
                                             QStringLiteral("application/pdf"));
         },
         nullptr);
+    const HCURLRequest &request = built.value();
     const auto &body = dynamic_cast<HCMultipartBodyStream &>(*request.HTTPBodyStream());
     std::vector<char> buffer(kReadSize);
 

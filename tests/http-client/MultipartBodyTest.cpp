@@ -9,19 +9,12 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cerrno>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-HCURLRequest multipartRequest(const HCConstructingBodyBlock &block,
-                              const std::optional<QVariantMap> &parameters = std::nullopt,
-                              const HCHTTPRequestSerializer &serializer = HCHTTPRequestSerializer())
-{
-    return serializer.multipartFormRequestWithMethod(u"POST"_s, u"http://127.0.0.1/up"_s,
-                                                     parameters, block, nullptr);
-}
 
 QByteArray bodyOf(const HCURLRequest &request, quint64 capacity = 65536)
 {
@@ -260,6 +253,58 @@ TEST_F(FileParts, AFileThatCannotBeReadEndsTheReadWithItsError)
     ASSERT_TRUE(stream.streamError());
     EXPECT_EQ(stream.streamError()->domain(), zek::NSPOSIXErrorDomain);
     EXPECT_EQ(stream.streamError()->code(), EISDIR);
+    EXPECT_EQ(stream.read(buffer, sizeof buffer), -1) << "the body does not end as if complete";
+}
+
+// Boundaries, part headers and parameters are text in the string encoding;
+// in one the client cannot produce (10, UTF-16) they would come out empty.
+// Nothing is built or sent then, and the error says why.
+TEST(UnavailableEncoding, RequestsAndBodiesAreRefusedWithTheReason)
+{
+    constexpr zek::NSStringEncoding kUTF16 = 10;
+    const QString URL = u"http://127.0.0.1/up"_s;
+    const QVariantMap parameters{{u"a"_s, u"x y"_s}};
+    HCHTTPRequestSerializer serializer;
+    serializer.setStringEncoding(kUTF16);
+    // Each attempt answers whether it was refused.
+    using Attempt = std::function<bool(std::optional<zek::Error> *)>;
+    const auto request = [&](const QString &method) -> Attempt {
+        return [&, method](std::optional<zek::Error> *error) {
+            return !serializer.requestWithMethod(method, URL, parameters, error);
+        };
+    };
+    const QString forParameters = u"The parameters cannot be encoded in string encoding 10."_s;
+    const std::pair<Attempt, QString> cases[] = {
+        {request(u"GET"_s), forParameters},
+        {request(u"POST"_s), forParameters},
+        {[&](std::optional<zek::Error> *error) {
+             return !serializer.multipartFormRequestWithMethod(u"POST"_s, URL, parameters, nullptr,
+                                                               error);
+         },
+         forParameters},
+        {[](std::optional<zek::Error> *error) {
+             HCStreamingMultipartFormData formData(HCURLRequest(), kUTF16);
+             formData.appendPartWithFormData("x", u"a"_s);
+             const HCURLRequest request = formData.requestByFinalizingMultipartFormData();
+             auto &stream = bodyStreamOf(request);
+             stream.open();
+             char buffer[4096];
+             // Not one byte of a body without its framing, and no end either.
+             const bool refused = stream.read(buffer, sizeof buffer) == -1 &&
+                                  stream.read(buffer, sizeof buffer) == -1;
+             *error = stream.streamError();
+             return refused;
+         },
+         u"The multipart body cannot be written in string encoding 10."_s},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::optional<zek::Error> error;
+        EXPECT_TRUE(cases[i].first(&error)) << "case " << i;
+        EXPECT_EQ(error, zek::Error(HCURLRequestSerializationErrorDomain,
+                                    HCURLRequestSerializationErrorUnavailableStringEncoding,
+                                    {{zek::NSLocalizedDescriptionKey, cases[i].second}}))
+            << "case " << i;
+    }
 }
 
 } // namespace

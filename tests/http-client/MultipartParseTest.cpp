@@ -59,15 +59,13 @@ TEST(IndependentParse, SeveralPartsAndParameters)
 {
     const QByteArray first = sampleBytes(5000, 3);
     const QByteArray second = sampleBytes(17, 4);
-    const HCURLRequest request = HCHTTPRequestSerializer().multipartFormRequestWithMethod(
-        u"POST"_s, u"http://127.0.0.1/"_s,
-        QVariantMap{{u"copies"_s, 2}, {u"tags"_s, QVariantList{u"a"_s, u"b c"_s}}},
+    const HCURLRequest request = multipartRequest(
         [&](HCMultipartFormData &formData) {
             formData.appendPartWithFileData(first, u"file"_s, u"one.pdf"_s, u"application/pdf"_s);
             formData.appendPartWithFileData(second, u"extra"_s, u"two.bin"_s, QString());
             formData.appendPartWithFormData(QByteArray(), u"empty"_s);
         },
-        nullptr);
+        QVariantMap{{u"copies"_s, 2}, {u"tags"_s, QVariantList{u"a"_s, u"b c"_s}}});
     EXPECT_EQ(parsedParts(request), (std::vector<ParsedPart>{
                                         {u"copies"_s, {}, {}, "2"},
                                         {u"tags[]"_s, {}, {}, "a"},
@@ -94,14 +92,10 @@ TEST(IndependentParse, TheUploadsOnePartWithFileNamesWithSpacesUTF8AndQuotes)
 // finds exactly one part, with the escaped names.
 TEST(IndependentParse, NamesCannotForgeHeadersOrParts)
 {
-    const HCURLRequest request = HCHTTPRequestSerializer().multipartFormRequestWithMethod(
-        u"POST"_s, u"http://127.0.0.1/"_s, std::nullopt,
-        [](HCMultipartFormData &formData) {
-            formData.appendPartWithFileData("x", u"a\"b"_s,
-                                            u"say \"hi\"\r\nContent-Type: text/html.pdf"_s,
-                                            u"application/pdf"_s);
-        },
-        nullptr);
+    const HCURLRequest request = multipartRequest([](HCMultipartFormData &formData) {
+        formData.appendPartWithFileData(
+            "x", u"a\"b"_s, u"say \"hi\"\r\nContent-Type: text/html.pdf"_s, u"application/pdf"_s);
+    });
     EXPECT_EQ(
         parsedParts(request),
         (std::vector<ParsedPart>{{u"a%22b"_s, u"say %22hi%22%0D%0AContent-Type: text/html.pdf"_s,

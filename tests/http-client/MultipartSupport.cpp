@@ -14,14 +14,24 @@ QByteArray sampleBytes(qsizetype n, quint32 seed)
     return bytes;
 }
 
+HCURLRequest multipartRequest(const HCConstructingBodyBlock &block,
+                              const std::optional<QVariantMap> &parameters,
+                              const HCHTTPRequestSerializer &serializer)
+{
+    return serializer
+        .multipartFormRequestWithMethod(u"POST"_s,
+                                        u"http://127.0.0.1:5004/api/laser/json/print/pdf"_s,
+                                        parameters, block, nullptr)
+        .value();
+}
+
 HCURLRequest uploadRequest(const QString &fileName, const QByteArray &data)
 {
-    return HCHTTPRequestSerializer().multipartFormRequestWithMethod(
-        u"POST"_s, u"http://127.0.0.1:5004/api/laser/json/print/pdf"_s, QVariantMap{},
+    return multipartRequest(
         [&](HCMultipartFormData &formData) {
             formData.appendPartWithFileData(data, u"file"_s, fileName, u"application/pdf"_s);
         },
-        nullptr);
+        QVariantMap{});
 }
 
 QString boundaryOf(const HCURLRequest &request)

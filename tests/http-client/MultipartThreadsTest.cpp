@@ -43,16 +43,13 @@ protected:
         for (int i = 0; i < kParts; ++i) {
             streams.push_back(std::make_shared<RecordingStream>(sampleBytes(kPartSize, i)));
         }
-        request = HCHTTPRequestSerializer().multipartFormRequestWithMethod(
-            u"POST"_s, u"http://127.0.0.1/"_s, std::nullopt,
-            [&](HCMultipartFormData &formData) {
-                for (int i = 0; i < kParts; ++i) {
-                    formData.appendPartWithInputStream(streams[i], u"part%1"_s.arg(i),
-                                                       u"%1.bin"_s.arg(i), kPartSize,
-                                                       u"application/octet-stream"_s);
-                }
-            },
-            nullptr);
+        request = multipartRequest([&](HCMultipartFormData &formData) {
+            for (int i = 0; i < kParts; ++i) {
+                formData.appendPartWithInputStream(streams[i], u"part%1"_s.arg(i),
+                                                   u"%1.bin"_s.arg(i), kPartSize,
+                                                   u"application/octet-stream"_s);
+            }
+        });
     }
 
     QByteArray expectedBody() const

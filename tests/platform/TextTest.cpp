@@ -28,6 +28,23 @@ TEST(StringEncoding, MissingCharactersFailUnlessLossIsAllowed)
     EXPECT_FALSE(encodeString(u"a"_s, 9999, true)) << "unknown encoding";
 }
 
+// Multipart framing and percent-escapes are written through these encodings,
+// so an available one must be able to write ASCII unchanged.
+TEST(StringEncoding, AvailableEncodingsWriteASCIIUnchanged)
+{
+    const QString ascii = u"--Boundary+09AZaz\r\nContent-Type: a/b; name=\"n\"%3F&=?"_s;
+    int available = 0;
+    for (NSStringEncoding encoding = 0; encoding <= 40; ++encoding) {
+        const auto bytes = encodeString(ascii, encoding);
+        EXPECT_EQ(isEncodingAvailable(encoding), bytes.has_value()) << encoding;
+        if (bytes) {
+            ++available;
+            EXPECT_EQ(*bytes, ascii.toLatin1()) << encoding;
+        }
+    }
+    EXPECT_EQ(available, 8) << "each encoding named in StringEncoding.h, UTF-16 (10) not";
+}
+
 TEST(Transliteration, TurnsAnyScriptIntoASCII)
 {
     const QString rule = u"Any-Latin; Latin-ASCII; [:^ASCII:] Remove"_s;
