@@ -2,8 +2,10 @@
 
 #include <QDeadlineTimer>
 
-BackgroundProcess::BackgroundProcess(const QString &program, const QStringList &arguments)
+BackgroundProcess::BackgroundProcess(const QString &program, const QStringList &arguments,
+                                     const QString &workingDirectory)
 {
+    process_.setWorkingDirectory(workingDirectory);
     process_.start(program, arguments);
     process_.waitForStarted();
 }

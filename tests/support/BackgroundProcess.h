@@ -9,7 +9,9 @@
 // its standard output and standard error read as they come.
 class BackgroundProcess {
 public:
-    BackgroundProcess(const QString &program, const QStringList &arguments);
+    // Starts in `workingDirectory` when one is given, else in the test's own.
+    BackgroundProcess(const QString &program, const QStringList &arguments,
+                      const QString &workingDirectory = QString());
     ~BackgroundProcess();
     BackgroundProcess(const BackgroundProcess &) = delete;
     BackgroundProcess &operator=(const BackgroundProcess &) = delete;
@@ -19,6 +21,7 @@ public:
     bool waitForOutput(const QByteArray &text, int timeoutMs = 60000);
     bool waitForError(const QByteArray &text, int timeoutMs = 60000);
 
+    qint64 processId() const { return process_.processId(); }
     const QByteArray &output() const { return output_; }
     const QByteArray &error() const { return error_; }
 

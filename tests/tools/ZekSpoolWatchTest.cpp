@@ -7,7 +7,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QThread>
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,8 +27,58 @@ QByteArray appeared(const QString &path)
 
 class SpoolWatch : public ::testing::Test {
 protected:
-    void SetUp() override { QDir(kRoot).removeRecursively(); }
+    // rm, unlike QDir, removes chains deeper than a path may be long.
+    void SetUp() override { runProcess(QStringLiteral("rm"), {QStringLiteral("-rf"), kRoot}); }
 };
+
+ProcessResult print(const QString &job, const QString &user, bool withoutNoReplaceRenames = false)
+{
+    if (withoutNoReplaceRenames) {
+        // As on network file systems, which cannot rename without replacing.
+        qputenv("LD_PRELOAD", ZEK_FS_SHIM_PATH);
+        qputenv("ZEK_SHIM_NOREPLACE_EINVAL", "1");
+    }
+    auto result = runProcess(kPrinter, {job, user, QStringLiteral("Job")}, kPdf);
+    qunsetenv("LD_PRELOAD");
+    qunsetenv("ZEK_SHIM_NOREPLACE_EINVAL");
+    return result;
+}
+
+QByteArray appearedJob(const QString &directory, const QString &job)
+{
+    return appeared(directory + QStringLiteral("/job_%1 Job.pdf").arg(job));
+}
+
+bool move(const QString &from, const QString &to)
+{
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+// Makes the kernel drop events for a watcher that is not reading: many more changes than its
+// queue holds.
+void overflowTheQueue(const QString &directory)
+{
+    const QByteArray file = QFile::encodeName(directory + QStringLiteral("/churn"));
+    for (int i = 0; i < 20000; ++i) {
+        close(open(file.constData(), O_CREAT | O_WRONLY, 0600));
+        unlink(file.constData());
+    }
+}
+
+// A chain of directories deeper than a path may be long, as any user can make one in the
+// shared directory.
+void makeDeepChain(const QString &directory)
+{
+    int fd = open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY);
+    for (int depth = 0; depth < 2100 && fd >= 0; ++depth) {
+        mkdirat(fd, "d", 0755);
+        const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    close(fd);
+}
 
 TEST_F(SpoolWatch, ReportsEveryJobOfTheBackendInATreeThatDidNotExistYet)
 {
@@ -64,6 +118,86 @@ TEST_F(SpoolWatch, SkipsDirectoriesItCannotReadAndGoesOnWatching)
 
     ASSERT_TRUE(watch.waitForOutput(appeared(job))) << watch.output().data();
     EXPECT_FALSE(watch.output().contains("secret"));
+}
+
+// What administrators and other users do to the spool tree, with the backend printing all the
+// while: every job that ends up in the tree is reported, and none that is not.
+TEST_F(SpoolWatch, ReportsEveryJobWhateverHappensToTheTree)
+{
+    const QString daemon = kRoot + QStringLiteral("/daemon");
+    const QString anonymous = kRoot + QStringLiteral("/anonymous users");
+    ASSERT_EQ(print(QStringLiteral("1"), QStringLiteral("daemon")).exitCode, 0);
+    BackgroundProcess watch(kWatch, {});
+    ASSERT_TRUE(watch.waitForError("watching " + kRoot.toUtf8())) << watch.error().data();
+
+    // The user's directory archived and made anew by the next job, then moved out and back.
+    ASSERT_TRUE(move(daemon, QStringLiteral("/var/spool/archived")));
+    ASSERT_EQ(print(QStringLiteral("2"), QStringLiteral("daemon")).exitCode, 0);
+    ASSERT_TRUE(move(daemon, QStringLiteral("/var/spool/away")));
+    ASSERT_TRUE(move(QStringLiteral("/var/spool/away"), daemon));
+    QThread::msleep(200); // the watcher has read the moves and let their first halves expire
+    ASSERT_EQ(print(QStringLiteral("3"), QStringLiteral("daemon")).exitCode, 0);
+    // Finished where renames cannot refuse to replace.
+    ASSERT_EQ(print(QStringLiteral("4"), QStringLiteral("daemon"), true).exitCode, 0);
+    ASSERT_TRUE(watch.waitForOutput(appearedJob(daemon, QStringLiteral("4"))))
+        << watch.output().data() << watch.error().data();
+    EXPECT_TRUE(watch.output().contains(appearedJob(daemon, QStringLiteral("2"))));
+    EXPECT_TRUE(watch.output().contains(appearedJob(daemon, QStringLiteral("3"))));
+
+    // Events lost while the watcher cannot read: a directory chain too deep to scan, a user
+    // directory that leaves the tree meanwhile, jobs everywhere.
+    ASSERT_EQ(print(QStringLiteral("5"), QStringLiteral("nobody-here")).exitCode, 0);
+    ASSERT_EQ(kill(static_cast<pid_t>(watch.processId()), SIGSTOP), 0);
+    makeDeepChain(anonymous);
+    ASSERT_TRUE(move(daemon, QStringLiteral("/var/spool/left")));
+    overflowTheQueue(anonymous);
+    for (const char *job : {"6", "7"}) {
+        ASSERT_EQ(print(QString::fromLatin1(job), QStringLiteral("nobody-here")).exitCode, 0);
+    }
+    ASSERT_EQ(print(QStringLiteral("8"), QStringLiteral("daemon")).exitCode, 0);
+    ASSERT_EQ(kill(static_cast<pid_t>(watch.processId()), SIGCONT), 0);
+    for (const char *job : {"5", "6", "7"}) {
+        EXPECT_TRUE(watch.waitForOutput(appearedJob(anonymous, QString::fromLatin1(job))))
+            << job << watch.output().data();
+    }
+    EXPECT_TRUE(watch.waitForOutput(appearedJob(daemon, QStringLiteral("8"))));
+    finishJob(QStringLiteral("/var/spool/left"), QStringLiteral("job_9 outside"));
+    ASSERT_EQ(print(QStringLiteral("10"), QStringLiteral("daemon")).exitCode, 0);
+    ASSERT_TRUE(watch.waitForOutput(appearedJob(daemon, QStringLiteral("10"))));
+    EXPECT_FALSE(watch.output().contains("outside"));
+}
+
+// The spool root moved to another disk by a link, and a relative root that is not there yet.
+TEST_F(SpoolWatch, FollowsTheSpoolRootWhereverItsPathLeads)
+{
+    const QString disk = QStringLiteral("/var/spool/disk");
+    ASSERT_TRUE(QDir().mkpath(disk + QStringLiteral("/ZEKPrinter")));
+    ASSERT_TRUE(QFile::link(disk + QStringLiteral("/ZEKPrinter"), kRoot));
+    ASSERT_TRUE(QDir().mkpath(disk + QStringLiteral("2")));
+    BackgroundProcess linked(kWatch, {});
+    BackgroundProcess relative(kWatch, {QStringLiteral("ZEKPrinter")}, disk + QStringLiteral("2"));
+    ASSERT_TRUE(linked.waitForError("watching")) << linked.error().data();
+    ASSERT_TRUE(relative.waitForError("watching")) << relative.error().data();
+
+    const QString user = kRoot + QStringLiteral("/daemon");
+    ASSERT_EQ(print(QStringLiteral("1"), QStringLiteral("daemon")).exitCode, 0);
+    EXPECT_TRUE(linked.waitForOutput(appearedJob(user, QStringLiteral("1"))))
+        << linked.output().data();
+
+    // The disk's directory replaced: a new tree at the same path, the old one elsewhere.
+    ASSERT_TRUE(move(disk, QStringLiteral("/var/spool/old disk")));
+    ASSERT_TRUE(QDir().mkpath(disk + QStringLiteral("/ZEKPrinter")));
+    finishJob(QStringLiteral("/var/spool/old disk/ZEKPrinter/daemon"),
+              QStringLiteral("job_2 stale"));
+    ASSERT_EQ(print(QStringLiteral("3"), QStringLiteral("daemon")).exitCode, 0);
+    EXPECT_TRUE(linked.waitForOutput(appearedJob(user, QStringLiteral("3"))))
+        << linked.output().data();
+    EXPECT_FALSE(linked.output().contains("stale"));
+
+    ASSERT_TRUE(QDir().mkpath(disk + QStringLiteral("2/ZEKPrinter/someone")));
+    const QString job =
+        finishJob(disk + QStringLiteral("2/ZEKPrinter/someone"), QStringLiteral("job_4 relative"));
+    EXPECT_TRUE(relative.waitForOutput(appeared(job))) << relative.output().data();
 }
 
 } // namespace
