@@ -152,14 +152,6 @@ TEST_F(ZEKPrinterRun, UnknownUserGoesToAnonymousUsersAsNobody)
     EXPECT_EQ(statOf(directory + "/job_7 Untitled document.pdf").st_mode & 07777, 0644u);
 }
 
-TEST_F(ZEKPrinterRun, NotAPdfIsStatusTwoWithAnEmptyTemporaryFile)
-{
-    const auto result = print({"3", "daemon", "notes.txt"}, "%!PS-Adobe-3.0\n");
-    EXPECT_EQ(result.exitCode, 2);
-    EXPECT_EQ(fs::file_size(kRoot + "/daemon/job_3 notes.~pdf"), 0u);
-    EXPECT_FALSE(fs::exists(kRoot + "/daemon/job_3 notes.pdf"));
-}
-
 TEST_F(ZEKPrinterRun, FinishedJobOfTheSameNameIsKept)
 {
     ASSERT_EQ(print({"5", "daemon", "Same"}, "%PDF first").exitCode, 0);
@@ -275,19 +267,6 @@ TEST_F(ZEKPrinterRun, WithoutNoReplaceRenamesTheJobIsStillFinishedByARename)
 
     EXPECT_EQ(printShimmed({"5", "daemon", "Same"}, "%PDF second", true).exitCode, 3);
     EXPECT_EQ(readFile(job), QByteArray("%PDF first"));
-}
-
-TEST_F(ZEKPrinterRun, SpoolRootMayBeALinkToAnotherDisk)
-{
-    const std::string target = "/var/spool/bigdisk/ZEKPrinter";
-    fs::remove_all("/var/spool/bigdisk");
-    fs::create_directories(target);
-    fs::create_directory_symlink(target, kRoot);
-    const auto result = print({"4", "daemon", "Moved"}, "%PDF moved");
-    EXPECT_EQ(result.exitCode, 0) << result.standardError.toStdString();
-    EXPECT_EQ(readFile(target + "/daemon/job_4 Moved.pdf"), QByteArray("%PDF moved"));
-    EXPECT_EQ(statOf(target + "/daemon").st_uid, uidOf("daemon"));
-    EXPECT_TRUE(fs::is_symlink(kRoot));
 }
 
 TEST_F(ZEKPrinterRun, NewUserDirectoryIsNeverOpenToOthersWhileRootOwnsIt)

@@ -59,19 +59,6 @@ TEST_F(Observing, ReportsAJobInAnExistingUserDirectoryOnce)
     expectReportedExactly({finishJob(alice, QStringLiteral("job_1 Report"))});
 }
 
-TEST_F(Observing, ReportsTheFirstJobOfABrandNewUserDirectory)
-{
-    QDir().mkpath(spool);
-    controller.startObserving();
-    expectReportedExactly({finishJob(user(QStringLiteral("bob")), QStringLiteral("job_2 New"))});
-}
-
-TEST_F(Observing, ReportsAJobWhenTheSpoolRootDidNotExistAtStart)
-{
-    controller.startObserving();
-    expectReportedExactly({finishJob(user(), QStringLiteral("job_3 First"))});
-}
-
 TEST_F(Observing, IgnoresWhatIsNotAFinishedJob)
 {
     const QString alice = user();
