@@ -306,10 +306,10 @@ void InotifyTree::checkRoot(int root, EventBatch *batch)
     if (!identity) {
         return;
     }
-    if (batch && reportRootChanges_) {
+    const int wd = watchTree(roots_[root].path, root, batch, *top);
+    if (wd >= 0 && batch && reportRootChanges_) {
         batch->add(roots_[root].path, kFWEventFlagRootChanged);
     }
-    const int wd = watchTree(roots_[root].path, root, batch, *top);
     roots_[root].topWatch = wd;
     roots_[root].top = *identity;
 }
