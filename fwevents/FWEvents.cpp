@@ -14,18 +14,18 @@ const QString kInvalidArguments =
 const QString kCreationFailed = QStringLiteral("Failed to create event stream.");
 
 // The standard form of a path: absolute, no "." or ".." steps, no doubled or trailing slash.
-// A relative path is taken from the current directory, as the file system would take it.
-QString standardPath(const QUrl &url)
+// A relative path is taken from `base`, the current directory when the watcher was made.
+QString standardPath(const QUrl &url, const QDir &base)
 {
     const QString path = url.toLocalFile();
-    return path.isEmpty() ? path : QDir::cleanPath(QDir::current().absoluteFilePath(path));
+    return path.isEmpty() ? path : QDir::cleanPath(base.absoluteFilePath(path));
 }
 
-QStringList standardPaths(const QList<QUrl> &urls)
+QStringList standardPaths(const QList<QUrl> &urls, const QDir &base)
 {
     QStringList paths;
     for (const QUrl &url : urls) {
-        paths.append(standardPath(url));
+        paths.append(standardPath(url, base));
     }
     return paths;
 }
@@ -76,7 +76,7 @@ FWEvents::FWEvents(const QList<QUrl> &URLs, FWEventsDelegate *delegate, FWEvents
     if (URLs.isEmpty() || !eventBlock_) {
         throw FWEventsInvalidArgumentException(kInvalidArguments);
     }
-    const QStringList paths = standardPaths(URLs);
+    const QStringList paths = standardPaths(URLs, baseDirectory_);
     if (sinceEventIdentifier != kFWEventsSinceEventNow || paths.contains(QString())) {
         throw FWEventsEventStreamCreationFailureException(kCreationFailed);
     }
@@ -198,9 +198,10 @@ quint64 FWEvents::currentEventIdentifier()
 
 void FWEvents::deliver(const std::vector<FWStreamEvent> &batch)
 {
-    const QStringList watchedPaths = standardPaths(watchedURLs());
+    const QStringList watchedPaths = standardPaths(watchedURLs(), baseDirectory_);
     const std::optional<QList<QUrl>> excluded = excludedURLs();
-    const QStringList excludedPaths = excluded ? standardPaths(*excluded) : QStringList();
+    const QStringList excludedPaths =
+        excluded ? standardPaths(*excluded, baseDirectory_) : QStringList();
     const bool onlyWatchedPaths = ignoreEventsFromSubDirectories();
 
     // The receiver may destroy the watcher from inside the block: keep what the loop needs.

@@ -3,6 +3,7 @@
 #include "FWEvent.h"
 #include "FWEventsExceptions.h"
 
+#include <QDir>
 #include <QList>
 #include <QString>
 #include <QThread>
@@ -124,6 +125,7 @@ private:
     const double notificationLatency_;
     const quint64 sinceEventIdentifier_;
     const quint32 streamCreationFlags_;
+    const QDir baseDirectory_ = QDir::current(); // where relative paths start
 
     mutable std::mutex mutex_;
     QList<QUrl> watchedURLs_;

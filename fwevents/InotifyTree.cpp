@@ -7,8 +7,10 @@
 #include <QFile>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +23,11 @@ namespace {
 constexpr quint32 kWatchMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_MOVED_FROM |
                                IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
                                IN_DONT_FOLLOW | IN_EXCL_UNLINK;
+// A directory on the way to a root only tells when its entries come, go or change rights; added
+// to what the watch already reports, should the directory also be part of a tree.
+constexpr quint32 kStepWatchMask = IN_CREATE | IN_DELETE | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO |
+                                   IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW |
+                                   IN_MASK_ADD;
 
 const QString kSlash = QStringLiteral("/");
 
@@ -116,8 +123,12 @@ void InotifyTree::watchRoots()
 
 void InotifyTree::readEvents(EventBatch &batch)
 {
+    // Only what is queued now: a steady stream of events must not keep flushes and delivery
+    // waiting.
+    int queued = 0;
+    ioctl(fd_, FIONREAD, &queued);
     alignas(inotify_event) char buffer[64 * 1024];
-    for (;;) {
+    for (ssize_t taken = 0; taken < queued || taken == 0;) {
         const ssize_t length = read(fd_, buffer, sizeof buffer);
         if (length < 0 && errno == EINTR) {
             continue;
@@ -125,6 +136,7 @@ void InotifyTree::readEvents(EventBatch &batch)
         if (length <= 0) {
             break;
         }
+        taken += length;
         for (const char *next = buffer; next < buffer + length;) {
             const auto *event = reinterpret_cast<const inotify_event *>(next);
             handle(*event, batch);
@@ -157,10 +169,10 @@ void InotifyTree::handle(const inotify_event &event, EventBatch &batch)
 
 void InotifyTree::handleSelf(int wd, const Node &node, quint32 mask, EventBatch &batch)
 {
-    if (node.treeOf >= 0 && (mask & IN_ATTRIB)) {
+    if (node.treeOf >= 0 && !node.muted && (mask & IN_ATTRIB)) {
         batch.add(node.path, kFWEventFlagItemInodeMetaMod | kFWEventFlagItemIsDir);
     }
-    if (node.treeOf >= 0 && (mask & IN_UNMOUNT)) {
+    if (node.treeOf >= 0 && !node.muted && (mask & IN_UNMOUNT)) {
         batch.add(node.path, kFWEventFlagUnmount);
     }
     if (!(mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))) {
@@ -184,7 +196,7 @@ void InotifyTree::handleSelf(int wd, const Node &node, quint32 mask, EventBatch 
 
 void InotifyTree::handleEntry(const Node &node, const inotify_event &event, EventBatch &batch)
 {
-    if (node.treeOf >= 0) {
+    if (node.treeOf >= 0 && !node.muted) {
         handleTreeEntry(node, event, batch);
     }
     const QString name = QFile::decodeName(event.name);
@@ -214,9 +226,14 @@ void InotifyTree::handleTreeEntry(const Node &node, const inotify_event &event, 
     batch.add(path, flags | type);
 
     if (event.mask & IN_MOVED_FROM) {
-        pendingMoves_.insert(event.cookie,
-                             {path, isDir, readGeneration_,
-                              isDir ? watchesBelow(path, node.treeOf) : QList<WatchReference>()});
+        const QList<WatchReference> watches =
+            isDir ? watchesBelow(path, node.treeOf) : QList<WatchReference>();
+        // Until the second half says where it went, nothing in it is reported: it may be
+        // outside the tree already.
+        for (const WatchReference &reference : watches) {
+            nodes_[reference.watch].muted = true;
+        }
+        pendingMoves_.insert(event.cookie, {path, isDir, readGeneration_, watches});
         return;
     }
     if (event.mask & IN_MOVED_TO) {
@@ -228,13 +245,21 @@ void InotifyTree::handleTreeEntry(const Node &node, const inotify_event &event, 
                 batch.refine(move.path, type); // the old name is gone: it had the new one's type
                 return;
             }
-            // The same watches, now under the new name.
+            // The same watches, now under the new name; set up anew, so that an earlier move
+            // that took them along cannot drop them.
+            bool watched = false;
             for (const WatchReference &reference : move.watches) {
                 if (isCurrent(reference)) {
                     Node &moved = nodes_[reference.watch];
                     moved.path = path + moved.path.mid(move.path.size());
                     moved.treeOf = node.treeOf;
+                    moved.generation = ++watchGeneration_;
+                    moved.muted = false;
+                    watched = watched || moved.path == path;
                 }
+            }
+            if (!watched) {
+                watchTree(path, node.treeOf, nullptr); // its watches went meanwhile
             }
             return;
         }
@@ -250,9 +275,17 @@ void InotifyTree::handleOverflow(EventBatch &batch)
         batch.add(root.path, kFWEventFlagMustScanSubDirs | kFWEventFlagKernelDropped);
     }
     // Anything may have moved unseen, and the halves of renames are lost: set every watch up
-    // anew. Files are for the receiver's scan, so they are not reported here.
-    for (auto node = nodes_.cbegin(); node != nodes_.cend(); ++node) {
-        inotify_rm_watch(fd_, node.key());
+    // anew, on a new instance in the same descriptor. Removing the watches one by one would queue
+    // an event for each, enough to overflow the queue again on a large tree. Files are for the
+    // receiver's scan, so they are not reported here.
+    const int fresh = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fresh >= 0) {
+        dup3(fresh, fd_, O_CLOEXEC);
+        close(fresh);
+    } else {
+        for (auto node = nodes_.cbegin(); node != nodes_.cend(); ++node) {
+            inotify_rm_watch(fd_, node.key());
+        }
     }
     nodes_.clear();
     pendingMoves_.clear();
@@ -262,9 +295,10 @@ void InotifyTree::handleOverflow(EventBatch &batch)
     watchRoots();
 }
 
-// The second half of a rename is queued together with the first; one that has not come by the
-// end of the next read never will: the item left the tree. Its watches go, unless something
-// set them up again meanwhile (a directory of that name made anew, or the same one moved back).
+// The second half of a rename is queued right after the first, though a read may end between
+// them; one that has not come by the end of the next read never will: the item left the tree. Its
+// watches go, unless something set them up again meanwhile (a directory of that name made anew, or
+// the same one moved back).
 void InotifyTree::expirePendingMoves()
 {
     for (auto move = pendingMoves_.begin(); move != pendingMoves_.end();) {
@@ -334,11 +368,14 @@ std::optional<QString> InotifyTree::followPath(int root)
             directory = parentOf(directory);
             continue;
         }
-        const int wd = addWatch(directory);
-        if (wd < 0) {
-            break; // cannot be watched, so cannot be followed
+        // A directory that may be passed but not listed cannot be watched: the path still
+        // leads through it, without notice of changes there.
+        const int wd = addWatch(directory, kStepWatchMask);
+        if (wd >= 0) {
+            steps.append({wd, name});
+        } else if (errno != EACCES) {
+            break;
         }
-        steps.append({wd, name});
         const QString next = childPath(directory, name);
         const QByteArray encoded = QFile::encodeName(next);
         struct stat info {};
@@ -386,9 +423,9 @@ void InotifyTree::setSteps(int root, const QList<QPair<int, QString>> &steps)
     }
 }
 
-int InotifyTree::addWatch(const QString &path)
+int InotifyTree::addWatch(const QString &path, quint32 mask)
 {
-    const int wd = inotify_add_watch(fd_, QFile::encodeName(path).constData(), kWatchMask);
+    const int wd = inotify_add_watch(fd_, QFile::encodeName(path).constData(), mask);
     if (wd < 0 && errno != ENOENT && errno != ENOTDIR && errno != EACCES && errno != ELOOP) {
         // Most likely the user's inotify watch limit, or a path longer than the system allows.
         zek::systemLog("FWEvents: cannot watch " + path.toStdString() + ": " +
@@ -404,7 +441,7 @@ int InotifyTree::watchTree(const QString &directory, int root, EventBatch *arriv
     const TreeWalk walk(
         [&](const QString &path) {
             const bool isTop = path == directory;
-            const int wd = addWatch(isTop && !watchAt.isNull() ? watchAt : path);
+            const int wd = addWatch(isTop && !watchAt.isNull() ? watchAt : path, kWatchMask);
             if (wd < 0) {
                 return false; // gone again, or not ours to read
             }
@@ -412,6 +449,7 @@ int InotifyTree::watchTree(const QString &directory, int root, EventBatch *arriv
             node.path = path;
             node.treeOf = root;
             node.generation = ++watchGeneration_;
+            node.muted = false;
             if (isTop) {
                 topWatch = wd;
             }

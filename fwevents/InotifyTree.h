@@ -26,6 +26,8 @@ struct inotify_event;
 // and then scanned, and what the scan finds is reported as arriving by rename: entries may be in
 // it before its watch exists. A directory that cannot be read (another user's) is skipped.
 //
+// Roots should not overlap: a directory reached from two roots is reported under one of them.
+//
 // Not thread-safe: one thread at a time (the stream's reader after start-up).
 class InotifyTree {
 public:
@@ -69,6 +71,7 @@ private:
         QString path;         // in a tree: where its events are reported
         int treeOf = -1;      // the root whose tree holds it; -1 when none
         quint64 generation{}; // when the watch was set up: a later set-up replaces it
+        bool muted = false;   // gone from its path, maybe out of the tree: reports nothing
         QList<Step> steps;
     };
     struct WatchReference {
@@ -97,7 +100,7 @@ private:
     std::optional<QString> followPath(int root);
     void setSteps(int root, const QList<QPair<int, QString>> &steps);
 
-    int addWatch(const QString &path);
+    int addWatch(const QString &path, quint32 mask);
     // Watches `directory` and everything below it as part of the root's tree; `watchAt` is
     // where the directory really is, when its path runs through links. The directory's watch.
     int watchTree(const QString &directory, int root, EventBatch *arrivals,

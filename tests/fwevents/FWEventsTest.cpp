@@ -286,28 +286,41 @@ TEST_F(Watching, CopiesKeepTheBlockButNotTheDelegate)
     EXPECT_EQ(paths(), QStringList({"file", "file"}));
 }
 
-// A directory of the tree that leaves it and is back (the same one, or a new one of that name)
-// before the first half of the rename expires: the watch on the path must survive the expiry.
+// A directory of the tree that leaves it and is back (the same one, a new one of that name, or
+// one from inside it) before the first half of the rename expires: the watch on the path must
+// survive the expiry.
 TEST_F(Watching, KeepsWatchingADirectoryThatLeftAndCameBack)
 {
     const QString outside = temporary.path() + QStringLiteral("/archive");
-    for (const bool sameDirectory : {true, false}) {
+    const QString alice = root + QStringLiteral("/alice");
+    const struct {
+        const char *name;
+        std::function<bool()> comeBack;
+        QString where;
+    } cases[] = {
+        {"moved back", [&] { return QDir().rename(outside, alice); }, QStringLiteral("alice")},
+        {"made anew", [&] { return QDir(root).mkdir(QStringLiteral("alice")); },
+         QStringLiteral("alice")},
+        {"its subdirectory moved in",
+         [&] {
+             return QDir().rename(outside + QStringLiteral("/sub"), root + QStringLiteral("/sub2"));
+         },
+         QStringLiteral("sub2")},
+    };
+    for (const auto &test : cases) {
         QDir(outside).removeRecursively();
-        QDir(root + QStringLiteral("/alice")).removeRecursively();
-        ASSERT_TRUE(QDir(root).mkdir(QStringLiteral("alice")));
+        QDir(alice).removeRecursively();
+        QDir(root + QStringLiteral("/sub2")).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(alice + QStringLiteral("/sub")));
         const auto watcher = watch();
-        ASSERT_TRUE(QDir().rename(root + QStringLiteral("/alice"), outside));
-        if (sameDirectory) {
-            ASSERT_TRUE(QDir().rename(outside, root + QStringLiteral("/alice")));
-        } else {
-            ASSERT_TRUE(QDir(root).mkdir(QStringLiteral("alice")));
-        }
+        ASSERT_TRUE(QDir().rename(alice, outside));
+        ASSERT_TRUE(test.comeBack()) << test.name;
         watcher->flushSynchronously();
         watcher->flushSynchronously(); // a read later: the unmatched half has expired
         events.clear();
-        finishJob(root + QStringLiteral("/alice"), QStringLiteral("job"));
+        finishJob(root + u'/' + test.where, QStringLiteral("job"));
         watcher->flushSynchronously();
-        EXPECT_EQ(flagsOf(QStringLiteral("alice/job.pdf")), kRenamedFile) << sameDirectory;
+        EXPECT_EQ(flagsOf(test.where + QStringLiteral("/job.pdf")), kRenamedFile) << test.name;
     }
 }
 

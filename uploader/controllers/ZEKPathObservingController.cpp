@@ -44,7 +44,9 @@ void ZEKPathObservingController::startObserving()
     if (isObserving_) {
         return;
     }
-    setEvents(std::make_shared<FWEvents>(QList<QUrl>{QUrl::fromLocalFile(observingPath_)}, this,
+    // Absolute now: a later change of directory must not move the tree watched or scanned.
+    const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(observingPath_));
+    setEvents(std::make_shared<FWEvents>(QList<QUrl>{QUrl::fromLocalFile(path)}, this,
                                          QThread::currentThread(), kFWEventsSinceEventNow, kLatency,
                                          !observeSubpaths_, QList<QUrl>(), kStreamCreationFlags));
     setIsObserving(true);
@@ -92,7 +94,7 @@ void ZEKPathObservingController::reportFinishedPdfsInTree(bool withSubpaths)
             zek::systemLog("Skipped in the scan of the spool tree: " + directory.toStdString() +
                            ": " + error.message());
         });
-    walk.walk(QDir::cleanPath(QDir::current().absoluteFilePath(observingPath_)), withSubpaths);
+    walk.walk(scanning->watchedURLs().constFirst().toLocalFile(), withSubpaths);
 }
 
 void ZEKPathObservingController::report(const QUrl &url)

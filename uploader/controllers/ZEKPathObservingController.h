@@ -12,7 +12,8 @@
 //
 // When events were lost (the stream says so) the tree is scanned instead and every regular
 // ".pdf" file in it is reported, so that no finished job is missed; one may then be reported
-// twice. What the scan cannot read is passed over (and logged), never the rest of the tree.
+// twice. What the scan cannot read is passed over, never the rest of the tree; it is logged
+// unless it is just another user's directory.
 //
 // The delegate may stop observing from inside its notice; nothing more is reported then.
 //
