@@ -18,6 +18,13 @@ inline constexpr QLatin1StringView NSPOSIXErrorDomain{"NSPOSIXErrorDomain"};
 
 // URL loading error codes.
 inline constexpr qint64 NSURLErrorBadURL = -1000;
+inline constexpr qint64 NSURLErrorBadServerResponse = -1011;
+inline constexpr qint64 NSURLErrorCannotDecodeContentData = -1016;
+
+// Domain of the JSON parser's errors, and its code for text that is not
+// valid JSON.
+inline constexpr QLatin1StringView NSCocoaErrorDomain{"NSCocoaErrorDomain"};
+inline constexpr qint64 NSPropertyListReadCorruptError = 3840;
 
 // A failure, reported as a value: where it comes from (domain), which one it
 // is (code) and what is known about it (user information).

@@ -1,5 +1,6 @@
 #include "StringEncoding.h"
 
+#include <algorithm>
 #include <memory>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
@@ -37,16 +38,68 @@ struct ConverterCloser {
 };
 using Converter = std::unique_ptr<UConverter, ConverterCloser>;
 
-// Null when the encoding is unknown or ICU lacks its converter.
-Converter openConverter(NSStringEncoding encoding)
+// Null when the name is null or ICU lacks its converter. An empty name would
+// open ICU's default converter, so it counts as unknown too.
+Converter openConverter(const char *name)
 {
-    const char *name = converterName(encoding);
-    if (name == nullptr) {
+    if (name == nullptr || *name == '\0') {
         return nullptr;
     }
     UErrorCode status = U_ZERO_ERROR;
     Converter converter(ucnv_open(name, &status));
     return U_SUCCESS(status) ? std::move(converter) : nullptr;
+}
+
+Converter openConverter(NSStringEncoding encoding)
+{
+    return openConverter(converterName(encoding));
+}
+
+// ICU's converter name for an IANA charset name, or null. MIME names are
+// looked up too, as replies name their charset the way mail does.
+const char *converterNameForIANAName(QStringView name)
+{
+    const bool ascii =
+        std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80; });
+    if (name.isEmpty() || !ascii) {
+        return nullptr;
+    }
+    const QByteArray latin1 = name.toLatin1();
+    for (const char *standard : {"IANA", "MIME"}) {
+        UErrorCode status = U_ZERO_ERROR;
+        const char *canonical = ucnv_getCanonicalName(latin1.constData(), standard, &status);
+        if (U_SUCCESS(status) && canonical != nullptr) {
+            return canonical;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<QString> decode(const QByteArray &bytes, UConverter *converter)
+{
+    if (converter == nullptr) {
+        return std::nullopt;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    if (U_FAILURE(status)) {
+        return std::nullopt;
+    }
+    const auto sourceLength = static_cast<int32_t>(bytes.size());
+    // The first call only measures; it also finds malformed bytes.
+    const int32_t length =
+        ucnv_toUChars(converter, nullptr, 0, bytes.constData(), sourceLength, &status);
+    if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) {
+        return std::nullopt;
+    }
+    QString text(length, Qt::Uninitialized);
+    status = U_ZERO_ERROR;
+    ucnv_toUChars(converter, reinterpret_cast<UChar *>(text.data()), length, bytes.constData(),
+                  sourceLength, &status);
+    if (U_FAILURE(status)) {
+        return std::nullopt;
+    }
+    return text;
 }
 
 } // namespace
@@ -94,6 +147,21 @@ std::optional<QByteArray> encodeString(const QString &text, NSStringEncoding enc
 bool canBeConverted(const QString &text, NSStringEncoding encoding)
 {
     return encodeString(text, encoding).has_value();
+}
+
+std::optional<QString> decodeString(const QByteArray &bytes, NSStringEncoding encoding)
+{
+    return decode(bytes, openConverter(encoding).get());
+}
+
+bool isIANACharSetNameKnown(QStringView name)
+{
+    return openConverter(converterNameForIANAName(name)) != nullptr;
+}
+
+std::optional<QString> decodeStringInCharSet(const QByteArray &bytes, QStringView IANAName)
+{
+    return decode(bytes, openConverter(converterNameForIANAName(IANAName)).get());
 }
 
 } // namespace zek

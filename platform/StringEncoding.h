@@ -32,4 +32,16 @@ bool isEncodingAvailable(NSStringEncoding encoding);
 // Whether text has a lossless form in the encoding.
 bool canBeConverted(const QString &text, NSStringEncoding encoding);
 
+// The text that bytes in the encoding stand for. Absent when the encoding is
+// unknown or the bytes are not valid in it (no character is replaced).
+std::optional<QString> decodeString(const QByteArray &bytes, NSStringEncoding encoding);
+
+// Whether ICU knows a charset by this IANA name or one of its registered
+// aliases, letter case and punctuation aside ("UTF-8", "utf8", "latin1").
+bool isIANACharSetNameKnown(QStringView name);
+
+// decodeString for a charset named as in a Content-Type charset parameter.
+// Absent also when the name is not known.
+std::optional<QString> decodeStringInCharSet(const QByteArray &bytes, QStringView IANAName);
+
 } // namespace zek

@@ -1,0 +1,440 @@
+// The response serializers: the validation and outcome table, body decoding
+// and parsing, null stripping, archives and copies, and the error chain.
+
+#include "HCHTTPResponseSerializer.h"
+#include "HCJSONResponseSerializer.h"
+#include "ValueDescription.h"
+
+#include <QCborArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <functional>
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+// Readable values in failure messages.
+void PrintTo(const QVariant &value, std::ostream *out)
+{
+    *out << value.metaType().name() << ' ' << zek::description(value).toStdString();
+}
+
+namespace {
+
+const QUrl kURL(u"http://127.0.0.1:5004/api/laser/json/print/pdf"_s);
+
+HCHTTPURLResponse reply(qint64 statusCode, const QString &contentType, const QUrl &URL = kURL)
+{
+    QList<std::pair<QString, QString>> fields{{u"Server"_s, u"device"_s}};
+    if (!contentType.isNull()) {
+        fields.append({u"content-type"_s, contentType});
+    }
+    return HCHTTPURLResponse(URL, statusCode, fields);
+}
+
+// What the platform's parser makes of the text, for expected values.
+QVariant json(const char *text)
+{
+    return QJsonDocument::fromJson(QByteArray("[") + text + "]").array().first().toVariant();
+}
+
+// Codes from the error down through its underlying errors.
+QList<qint64> chainOf(std::optional<zek::Error> error)
+{
+    QList<qint64> codes;
+    while (error) {
+        codes.append(error->code());
+        const QVariant underlying = error->userInfo().value(zek::NSUnderlyingErrorKey);
+        error = underlying.isValid() ? std::optional(underlying.value<zek::Error>()) : std::nullopt;
+    }
+    return codes;
+}
+
+QString descriptionOf(const std::optional<zek::Error> &error)
+{
+    return error ? error->userInfo().value(zek::NSLocalizedDescriptionKey).toString() : QString();
+}
+
+const zek::Error kSentinel(u"sentinel"_s, 99);
+
+TEST(ResponseSerializer, ValidationAndOutcomes)
+{
+    enum Setup { JSON, JSONWithoutErrorSlot, NoStatusTest, NoTypeTest, With404, Base };
+    struct Row {
+        const char *name;
+        Setup setup;
+        std::optional<HCHTTPURLResponse> response;
+        std::optional<QByteArray> data;
+        bool valid;
+        QVariant object;
+        QList<qint64> chain;
+    };
+    const QString js = u"application/json"_s;
+    const QString jsWithCharset = u"Text/JavaScript ; charset=UTF-8"_s;
+    const QString html = u"text/html"_s;
+    const QString plain = u"text/plain"_s;
+    const HCHTTPURLResponse file =
+        HCHTTPURLResponse::nonHTTPResponse(QUrl(u"file:///r.txt"_s), plain, {});
+    const QByteArray body = R"({"status":"ok","n":1})";
+    const QByteArray broken = R"({"status":)";
+    const QVariant parsed = json(body);
+    const QVariant none;
+    constexpr qint64 kStatus = zek::NSURLErrorBadServerResponse;
+    constexpr qint64 kType = zek::NSURLErrorCannotDecodeContentData;
+    constexpr qint64 kParser = zek::NSPropertyListReadCorruptError;
+
+    const Row rows[] = {
+        {"2xx JSON", JSON, reply(200, js), body, true, parsed, {}},
+        {"2xx invalid JSON", JSON, reply(201, js), broken, true, none, {kParser}},
+        {"5xx JSON is parsed and fails", JSON, reply(500, js), body, false, parsed, {kStatus}},
+        {"5xx invalid JSON", JSON, reply(503, js), broken, false, none, {kParser, kStatus}},
+        {"2xx other type", JSON, reply(200, plain), body, false, none, {kType}},
+        {"4xx other type", JSON, reply(404, html), "<p>", false, none, {kStatus, kType}},
+        {"2xx other type, empty body", JSON, reply(200, html), "", false, none, {}},
+        {"2xx no type, no body", JSON, reply(204, {}), std::nullopt, false, none, {}},
+        {"2xx one space", JSON, reply(200, js), " ", true, none, {}},
+        {"4xx JSON, empty body", JSON, reply(404, js), "", false, none, {kStatus}},
+        {"type with parameters", JSON, reply(299, jsWithCharset), body, true, parsed, {}},
+        {"6xx", JSON, reply(600, js), body, false, parsed, {kStatus}},
+        {"no status test", NoStatusTest, reply(500, js), body, true, parsed, {}},
+        {"no type test", NoTypeTest, reply(200, plain), body, true, parsed, {}},
+        {"added status code", With404, reply(404, js), body, true, parsed, {}},
+        {"other protocol", JSON, file, body, true, parsed, {}},
+        {"no response", JSON, std::nullopt, body, true, parsed, {}},
+        // Without a URL the status goes untested and a refused type makes no
+        // error, so the body is parsed.
+        {"no URL", JSON, reply(404, plain, QUrl()), body, false, parsed, {}},
+        {"refused type, no slot", JSONWithoutErrorSlot, reply(200, plain), body, false, none, {}},
+        {"refused status, no slot", JSONWithoutErrorSlot, reply(500, js), body, false, none, {}},
+        {"base hands the body back",
+         Base,
+         reply(404, html),
+         "<p>",
+         false,
+         QByteArray("<p>"),
+         {kStatus}},
+        {"base without body", Base, reply(200, js), std::nullopt, true, none, {}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::shared_ptr<HCHTTPResponseSerializer> serializer;
+        if (row.setup == Base) {
+            serializer = HCHTTPResponseSerializer::serializer();
+        } else {
+            serializer = HCJSONResponseSerializer::serializer();
+        }
+        if (row.setup == NoStatusTest) {
+            serializer->setAcceptableStatusCodes(std::nullopt);
+        } else if (row.setup == NoTypeTest) {
+            serializer->setAcceptableContentTypes(std::nullopt);
+        } else if (row.setup == With404) {
+            zek::IndexSet codes = *serializer->acceptableStatusCodes();
+            codes.addIndex(404);
+            serializer->setAcceptableStatusCodes(codes);
+        }
+
+        std::optional<zek::Error> validation = kSentinel;
+        EXPECT_EQ(serializer->validateResponse(row.response, row.data, &validation), row.valid);
+        EXPECT_EQ(validation == kSentinel, row.valid) << "the slot is written only on refusal";
+
+        std::optional<zek::Error> error;
+        const QVariant result = serializer->responseObjectForResponse(
+            row.response, row.data, row.setup == JSONWithoutErrorSlot ? nullptr : &error);
+        EXPECT_EQ(result, row.object);
+        EXPECT_EQ(chainOf(error), row.chain);
+        for (std::optional<zek::Error> e = error; e;) {
+            const QVariantMap &info = e->userInfo();
+            if (e->code() == kParser) {
+                EXPECT_EQ(e->domain(), zek::NSCocoaErrorDomain);
+            } else {
+                EXPECT_EQ(e->domain(), HCURLResponseSerializationErrorDomain);
+                EXPECT_EQ(info.value(zek::NSURLErrorFailingURLErrorKey).toUrl(), kURL);
+                EXPECT_EQ(
+                    info.value(HCOperationFailingURLResponseErrorKey).value<HCHTTPURLResponse>(),
+                    *row.response);
+                EXPECT_EQ(info.contains(HCOperationFailingURLResponseDataErrorKey),
+                          row.data.has_value());
+                EXPECT_EQ(info.value(HCOperationFailingURLResponseDataErrorKey).toByteArray(),
+                          row.data.value_or(QByteArray()));
+            }
+            const QVariant underlying = info.value(zek::NSUnderlyingErrorKey);
+            e = underlying.isValid() ? std::optional(underlying.value<zek::Error>()) : std::nullopt;
+        }
+    }
+
+    const std::pair<HCHTTPURLResponse, QString> messages[] = {
+        {reply(500, js), u"Request failed: internal server error (500)"_s},
+        {reply(404, html), u"Request failed: not found (404)"_s},
+        {reply(600, js), u"Request failed: unknown (600)"_s},
+        {reply(200, plain), u"Request failed: unacceptable content-type: text/plain"_s},
+    };
+    for (const auto &[response, message] : messages) {
+        std::optional<zek::Error> error;
+        HCJSONResponseSerializer().validateResponse(response, QByteArray("x"), &error);
+        EXPECT_EQ(descriptionOf(error), message);
+    }
+}
+
+TEST(ResponseSerializer, BodyDecodingAndParsing)
+{
+    struct Row {
+        const char *name;
+        QString charset;
+        QByteArray body;
+        QVariant object;
+        QList<qint64> chain;
+        zek::NSStringEncoding stringEncoding;
+        zek::NSJSONReadingOptions readingOptions;
+    };
+    QByteArray utf16BE;
+    for (QChar c : uR"({"a":"€"})"_s) {
+        utf16BE.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xff));
+    }
+    const QVariant euro = QVariantMap{{u"a"_s, u"€"_s}};
+    const QVariant eAcute = QVariantMap{{u"a"_s, u"é"_s}};
+    const QVariant none;
+    const QByteArray latin1 = "{\"a\":\"\xe9\"}";
+    const QByteArray utf8 = "{\"a\":\"\xc3\xa9\"}";
+    constexpr qint64 kParser = zek::NSPropertyListReadCorruptError;
+    constexpr qint64 kRecode = zek::NSURLErrorCannotDecodeContentData;
+    constexpr auto UTF8 = zek::NSUTF8StringEncoding;
+    constexpr auto Latin1 = zek::NSISOLatin1StringEncoding;
+    constexpr auto fragments = zek::NSJSONReadingFragmentsAllowed;
+
+    const Row rows[] = {
+        {"Latin-1", u"ISO-8859-1"_s, latin1, eAcute, {}, UTF8, 0},
+        {"alias, quoted", u"\"latin1\""_s, latin1, eAcute, {}, UTF8, 0},
+        {"Windows-1252", u"windows-1252"_s, "{\"a\":\"\x80\"}", euro, {}, UTF8, 0},
+        {"UTF-16BE", u"UTF-16BE"_s, utf16BE, euro, {}, UTF8, 0},
+        {"unknown name, UTF-8", u"x-zek"_s, utf8, eAcute, {}, UTF8, 0},
+        {"unknown name, Latin-1", u"x-zek"_s, latin1, eAcute, {}, Latin1, 0},
+        {"charset beats stringEncoding", u"utf-8"_s, utf8, eAcute, {}, Latin1, 0},
+        {"malformed UTF-8", {}, "{\"a\":\"\xff\"}", none, {}, UTF8, 0},
+        {"not ASCII", {}, utf8, none, {}, zek::NSASCIIStringEncoding, 0},
+        // UTF-7 can spell half a surrogate pair, which UTF-8 cannot.
+        {"no UTF-8 form", u"UTF-7"_s, "+2AA-", none, {kRecode}, UTF8, 0},
+        {"fragment refused", {}, "\"x\"", none, {kParser}, UTF8, 0},
+        {"fragment allowed", {}, "\"x\"", u"x"_s, {}, UTF8, fragments},
+        {"null fragment", {}, " null ", QVariant::fromValue(nullptr), {}, UTF8, fragments},
+        {"two fragments", {}, "1,2", none, {kParser}, UTF8, fragments},
+        {"blank fragment", {}, "\t", none, {kParser}, UTF8, fragments},
+        {"trailing garbage", {}, "[1]]", none, {kParser}, UTF8, fragments},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto serializer =
+            HCJSONResponseSerializer::serializerWithReadingOptions(row.readingOptions);
+        serializer->setStringEncoding(row.stringEncoding);
+        QString contentType = u"application/json"_s;
+        if (!row.charset.isNull()) {
+            contentType += u"; charset="_s + row.charset;
+        }
+        std::optional<zek::Error> error;
+        EXPECT_EQ(serializer->responseObjectForResponse(reply(200, contentType), row.body, &error),
+                  row.object);
+        EXPECT_EQ(chainOf(error), row.chain);
+        if (row.chain == QList<qint64>{kRecode}) {
+            EXPECT_EQ(descriptionOf(error), u"Data failed decoding as a UTF-8 string"_s);
+            EXPECT_EQ(error->userInfo().value(zek::NSLocalizedFailureReasonErrorKey).toString(),
+                      u"Could not decode string: "_s + QChar(0xd800));
+        }
+    }
+}
+
+TEST(ResponseSerializer, NullStripping)
+{
+    struct Row {
+        const char *text;
+        bool removes;
+        zek::NSJSONReadingOptions readingOptions;
+        QVariant expected;
+    };
+    const Row rows[] = {
+        {R"({"a":null,"b":[null,{"c":null}]})", true, 0, json(R"({"b":[null,{}]})")},
+        {R"({"a":null,"b":[null,{"c":null}]})", true, zek::NSJSONReadingMutableContainers,
+         json(R"({"b":[null,{}]})")},
+        {R"({"a":null,"b":[null,{"c":null}]})", false, 0,
+         json(R"({"a":null,"b":[null,{"c":null}]})")},
+        {R"([{"a":{"b":{"c":null,"d":false}},"e":""},null])", true, 0,
+         json(R"([{"a":{"b":{"d":false}},"e":""},null])")},
+        {"null", true, zek::NSJSONReadingFragmentsAllowed, QVariant::fromValue(nullptr)},
+        {R"("x")", true, zek::NSJSONReadingFragmentsAllowed, u"x"_s},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.text);
+        const auto serializer =
+            HCJSONResponseSerializer::serializerWithReadingOptions(row.readingOptions);
+        serializer->setRemovesKeysWithNullValues(row.removes);
+        std::optional<zek::Error> error;
+        EXPECT_EQ(serializer->responseObjectForResponse(reply(200, u"application/json"_s),
+                                                        QByteArray(row.text), &error),
+                  row.expected);
+        EXPECT_FALSE(error);
+    }
+
+    // A missing value counts as null; a null string does not.
+    const QVariantMap built{{u"gone"_s, QVariant()}, {u"kept"_s, QString()}};
+    EXPECT_EQ(HCJSONObjectByRemovingKeysWithNullValues(built, 0),
+              QVariant(QVariantMap{{u"kept"_s, QString()}}));
+}
+
+TEST(ResponseSerializer, ArchivesAndCopies)
+{
+    struct State {
+        bool json;
+        std::optional<zek::IndexSet> codes;
+        std::optional<QSet<QString>> types;
+        zek::NSJSONReadingOptions readingOptions = 0;
+        bool removes = false;
+        bool operator==(const State &) const = default;
+    };
+    const auto stateOf = [](const HCHTTPResponseSerializer &s) {
+        const auto *json = dynamic_cast<const HCJSONResponseSerializer *>(&s);
+        return State{json != nullptr, s.acceptableStatusCodes(), s.acceptableContentTypes(),
+                     json ? json->readingOptions() : 0, json && json->removesKeysWithNullValues()};
+    };
+    const zek::IndexSet success = zek::IndexSet::indexSetWithIndexesInRange({200, 100});
+    zek::IndexSet custom = success;
+    custom.addIndex(404);
+    custom.addIndexesInRange({300, 5}); // touches 200 to 299
+    const QSet<QString> JSONTypes{u"application/json"_s, u"text/json"_s, u"text/javascript"_s};
+    const QSet<QString> pdf{u"application/pdf"_s};
+
+    struct Row {
+        const char *name;
+        std::function<std::shared_ptr<HCHTTPResponseSerializer>()> make;
+        QCborMap archive;
+        State decoded;
+        State copied;
+    };
+    const Row rows[] = {
+        {"base defaults",
+         [] { return HCHTTPResponseSerializer::serializer(); },
+         QCborMap{{u"acceptableStatusCodes"_s, QCborArray{QCborArray{200, 100}}}},
+         {false, success, std::nullopt},
+         {false, success, std::nullopt}},
+        {"base with its tests changed",
+         [&] {
+             auto s = HCHTTPResponseSerializer::serializer();
+             s->setStringEncoding(zek::NSISOLatin1StringEncoding);
+             s->setAcceptableStatusCodes(custom);
+             s->setAcceptableContentTypes(pdf);
+             return s;
+         },
+         QCborMap{
+             {u"acceptableStatusCodes"_s, QCborArray{QCborArray{200, 105}, QCborArray{404, 1}}},
+             {u"acceptableContentTypes"_s, QCborArray{u"application/pdf"_s}}},
+         {false, custom, pdf},
+         {false, custom, pdf}},
+        {"base with its tests off",
+         [] {
+             auto s = HCHTTPResponseSerializer::serializer();
+             s->setAcceptableStatusCodes(std::nullopt);
+             return s;
+         },
+         QCborMap{},
+         {false, std::nullopt, std::nullopt},
+         {false, std::nullopt, std::nullopt}},
+        {"JSON defaults",
+         [] { return HCJSONResponseSerializer::serializer(); },
+         QCborMap{{u"acceptableStatusCodes"_s, QCborArray{QCborArray{200, 100}}},
+                  {u"acceptableContentTypes"_s,
+                   QCborArray{u"application/json"_s, u"text/javascript"_s, u"text/json"_s}},
+                  {u"readingOptions"_s, 0},
+                  {u"removesKeysWithNullValues"_s, false}},
+         {true, success, JSONTypes},
+         {true, success, JSONTypes}},
+        // A JSON copy keeps its options but not its tests.
+        {"JSON with everything changed",
+         [&] {
+             auto s = HCJSONResponseSerializer::serializerWithReadingOptions(5);
+             s->setRemovesKeysWithNullValues(true);
+             s->setStringEncoding(zek::NSASCIIStringEncoding);
+             s->setAcceptableStatusCodes(std::nullopt);
+             s->setAcceptableContentTypes(pdf);
+             return s;
+         },
+         QCborMap{{u"acceptableContentTypes"_s, QCborArray{u"application/pdf"_s}},
+                  {u"readingOptions"_s, 5},
+                  {u"removesKeysWithNullValues"_s, true}},
+         {true, std::nullopt, pdf, 5, true},
+         {true, success, JSONTypes, 5, true}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto serializer = row.make();
+        QCborMap archive;
+        serializer->encodeWithCoder(archive);
+        EXPECT_EQ(archive, row.archive);
+
+        const bool json = stateOf(*serializer).json;
+        std::shared_ptr<HCHTTPResponseSerializer> decoded;
+        if (json) {
+            decoded = std::make_shared<HCJSONResponseSerializer>(archive);
+        } else {
+            decoded = std::make_shared<HCHTTPResponseSerializer>(archive);
+        }
+        const auto copy = serializer->copy();
+        EXPECT_TRUE(stateOf(*decoded) == row.decoded);
+        EXPECT_TRUE(stateOf(*copy) == row.copied);
+        EXPECT_EQ(decoded->stringEncoding(), zek::NSUTF8StringEncoding) << "never archived";
+        EXPECT_EQ(copy->stringEncoding(), zek::NSUTF8StringEncoding) << "never copied";
+    }
+
+    // Missing keys switch tests off; a malformed value does the same.
+    const QCborMap malformed{{u"acceptableStatusCodes"_s, QCborArray{QCborArray{-1, 2}}},
+                             {u"acceptableContentTypes"_s, QCborArray{1}},
+                             {u"readingOptions"_s, u"4"_s}};
+    EXPECT_TRUE(stateOf(HCJSONResponseSerializer(malformed)) ==
+                (State{true, std::nullopt, std::nullopt}));
+}
+
+TEST(ResponseSerializer, ErrorChains)
+{
+    const QString domain = HCURLResponseSerializationErrorDomain;
+    const zek::Error type(domain, zek::NSURLErrorCannotDecodeContentData);
+    const zek::Error status(domain, zek::NSURLErrorBadServerResponse);
+    const zek::Error parser(zek::NSCocoaErrorDomain, zek::NSPropertyListReadCorruptError);
+    const auto over = [](zek::Error error, const QVariant &underlying) {
+        QVariantMap info = error.userInfo();
+        info.insert(zek::NSUnderlyingErrorKey, underlying);
+        return zek::Error(error.domain(), error.code(), info);
+    };
+    const zek::Error statusOverType = over(status, QVariant::fromValue(type));
+
+    struct Chaining {
+        std::optional<zek::Error> error, underlying, expected;
+    };
+    const Chaining chaining[] = {
+        {std::nullopt, std::nullopt, std::nullopt},
+        {std::nullopt, type, type},
+        {status, std::nullopt, status},
+        {status, type, statusOverType},
+        {statusOverType, parser, statusOverType},
+    };
+    for (const Chaining &c : chaining) {
+        EXPECT_EQ(HCErrorWithUnderlyingError(c.error, c.underlying), c.expected);
+    }
+
+    struct Search {
+        std::optional<zek::Error> error;
+        qint64 code;
+        QString domain;
+        bool found;
+    };
+    const qint64 code = zek::NSURLErrorCannotDecodeContentData;
+    const Search searches[] = {
+        {std::nullopt, code, domain, false},
+        {type, code, domain, true},
+        {type, code, u"elsewhere"_s, false},
+        {status, code, domain, false},
+        {statusOverType, code, domain, true},
+        {over(parser, QVariant::fromValue(statusOverType)), code, domain, true},
+        {over(status, u"not an error"_s), code, domain, false},
+    };
+    for (const Search &s : searches) {
+        EXPECT_EQ(HCErrorOrUnderlyingErrorHasCodeInDomain(s.error, s.code, s.domain), s.found);
+    }
+}
+
+} // namespace
