@@ -107,7 +107,7 @@ bool HCHTTPResponseSerializer::validateResponse(const std::optional<HCHTTPURLRes
                     zek::NSURLErrorCannotDecodeContentData,
                     QCoreApplication::translate("HCURLResponseSerialization",
                                                 "Request failed: unacceptable content-type: %1")
-                        .arg(MIMEType),
+                        .arg(MIMEType.isNull() ? QStringLiteral("(null)") : MIMEType),
                     *response, data);
             }
             valid = false;

@@ -57,9 +57,11 @@ HCJSONResponseSerializer::HCJSONResponseSerializer(const QCborMap &coder)
 {
     decodeFromCoder(coder);
     const QCborValue options = coder.value(kReadingOptionsKey);
-    readingOptions_ = options.isInteger() && options.toInteger() >= 0
-                          ? static_cast<zek::NSJSONReadingOptions>(options.toInteger())
-                          : 0;
+    // Written as the 64 bits of the unsigned value, which CBOR holds as a signed integer.
+    readingOptions_ =
+        options.isInteger()
+            ? static_cast<zek::NSJSONReadingOptions>(static_cast<quint64>(options.toInteger()))
+            : 0;
     removesKeysWithNullValues_ = coder.value(kRemovesKeysKey).toBool(false);
 }
 

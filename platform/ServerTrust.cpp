@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
@@ -87,7 +88,9 @@ Certificate certificateWithData(const QByteArray &der)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(der.constData());
     const unsigned char *end = bytes;
+    ERR_set_mark(); // bytes that do not parse are an answer, not an error to leave behind
     X509 *parsed = d2i_X509(nullptr, &end, long(der.size()));
+    ERR_pop_to_mark();
     if (!parsed) {
         return {};
     }
@@ -178,6 +181,16 @@ PublicKey ServerTrust::copyPublicKey() const
 
 std::optional<ServerTrust::Result> ServerTrust::evaluate()
 {
+    // Whatever OpenSSL notes on this thread's error list stays here: evaluation runs inside a
+    // TLS handshake, which would take a leftover error for its own.
+    ERR_set_mark();
+    const std::optional<Result> result = evaluateChain();
+    ERR_pop_to_mark();
+    return result;
+}
+
+std::optional<ServerTrust::Result> ServerTrust::evaluateChain()
+{
     evaluatedCertificates_.reset();
     if (peerCertificates_.empty() || !peerCertificates_.front()) {
         return std::nullopt;
@@ -215,6 +228,10 @@ std::optional<ServerTrust::Result> ServerTrust::evaluate()
                     [](const TrustPolicy &policy) { return policy.isSSLServer(); });
     if (SSLServer && X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_SSL_SERVER) != 1) {
         return std::nullopt;
+    }
+    if (anchors_) {
+        // Only the anchors anchor the chain, whether or not they are roots.
+        X509_STORE_CTX_set_flags(context.get(), X509_V_FLAG_PARTIAL_CHAIN);
     }
 
     const int verified = X509_verify_cert(context.get());

@@ -58,12 +58,12 @@ private:
 // with the policies and the anchors to evaluate it with. Evaluating fills in
 // the chain as it was built, from the leaf to the anchor.
 //
-// The chain is trusted when it leads from its first certificate to a
-// self-signed anchor, each certificate valid now and signed by the next, and
-// the leaf satisfies every policy. The anchors are the system's trust store
-// (OpenSSL's default paths, which SSL_CERT_FILE and SSL_CERT_DIR override;
-// looked up on the first evaluation in the process and kept), unless anchor
-// certificates were set: then those alone.
+// The chain is trusted when it leads from its first certificate to an
+// anchor, each certificate valid now and signed by the next, and the leaf
+// satisfies every policy. The anchors are the system's trust store (its
+// self-signed roots; OpenSSL's default paths, which SSL_CERT_FILE and
+// SSL_CERT_DIR override; looked up on the first evaluation in the process and
+// kept), unless anchor certificates were set: then those alone, root or not.
 //
 // Not thread-safe; one trust belongs to one question at a time.
 class ServerTrust {
@@ -101,6 +101,7 @@ public:
     PublicKey copyPublicKey() const;
 
 private:
+    std::optional<Result> evaluateChain();
     std::vector<Certificate> peerCertificates_;
     std::vector<TrustPolicy> policies_;
     std::optional<std::vector<Certificate>> anchors_;

@@ -1,6 +1,7 @@
 #include "StringEncoding.h"
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
@@ -85,6 +86,10 @@ std::optional<QString> decode(const QByteArray &bytes, UConverter *converter)
     if (U_FAILURE(status)) {
         return std::nullopt;
     }
+    // ICU counts in 32 bits; a larger input is refused rather than cut short.
+    if (bytes.size() > std::numeric_limits<int32_t>::max()) {
+        return std::nullopt;
+    }
     const auto sourceLength = static_cast<int32_t>(bytes.size());
     // The first call only measures; it also finds malformed bytes.
     const int32_t length =
@@ -127,6 +132,9 @@ std::optional<QByteArray> encodeString(const QString &text, NSStringEncoding enc
         return std::nullopt;
     }
 
+    if (text.size() > std::numeric_limits<int32_t>::max()) {
+        return std::nullopt;
+    }
     const auto *source = reinterpret_cast<const UChar *>(text.utf16());
     const auto sourceLength = static_cast<int32_t>(text.size());
     // The first call only measures.

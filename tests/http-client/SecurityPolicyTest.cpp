@@ -5,6 +5,7 @@
 
 #include "HCSecurityPolicy.h"
 #include "ProcessRunner.h"
+#include "SpoolFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,13 +44,6 @@ extendedKeyUsage = serverAuth
 subjectAltName = IP:127.0.0.1
 )";
 
-void writeFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    ASSERT_EQ(file.write(contents), contents.size());
-}
-
 QByteArray runOpenSSL(const QStringList &arguments)
 {
     const ProcessResult result = runProcess(QStringLiteral(ZEK_OPENSSL), arguments);
@@ -79,25 +73,13 @@ public:
         };
         for (const Made &m : made) {
             const QString base = dir + u'/' + QString::number(m.cert);
-            QStringList arguments{u"req"_s,
-                                  u"-x509"_s,
-                                  u"-newkey"_s,
-                                  u"ec"_s,
-                                  u"-pkeyopt"_s,
-                                  u"ec_paramgen_curve:P-256"_s,
-                                  u"-nodes"_s,
-                                  u"-days"_s,
-                                  u"30"_s,
-                                  u"-config"_s,
-                                  dir + u"/openssl.cnf"_s,
-                                  u"-extensions"_s,
-                                  QString::fromUtf8(m.extensions),
-                                  u"-subj"_s,
-                                  u"/CN="_s + QString::fromUtf8(m.name),
-                                  u"-keyout"_s,
-                                  base + u".key"_s,
-                                  u"-out"_s,
-                                  base + u".pem"_s};
+            QStringList arguments =
+                u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30"_s.split(
+                    u' ');
+            arguments << u"-config"_s << dir + u"/openssl.cnf"_s << u"-extensions"_s
+                      << QString::fromUtf8(m.extensions) << u"-subj"_s
+                      << u"/CN="_s + QString::fromUtf8(m.name) << u"-keyout"_s << base + u".key"_s
+                      << u"-out"_s << base + u".pem"_s;
             if (m.issuer) {
                 const QString issuer = dir + u'/' + QString::number(*m.issuer);
                 arguments << u"-CA"_s << issuer + u".pem"_s << u"-CAkey"_s << issuer + u".key"_s;
@@ -125,11 +107,7 @@ public:
 private:
     static zek::Certificate readPEM(const QString &path)
     {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            return {};
-        }
-        const QByteArray pem = file.readAll();
+        const QByteArray pem = readFile(path.toStdString());
         BIO *bio = BIO_new_mem_buf(pem.constData(), int(pem.size()));
         X509 *certificate = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
         BIO_free(bio);
@@ -187,16 +165,18 @@ std::optional<QList<QByteArray>> pinsOf(const std::optional<std::vector<Cert>> &
     return pins;
 }
 
-// One evaluation: the peer sends chain, the connection is to host.
+enum Option { NoName = 1, NoChain = 2, AllowInvalid = 4 };
+const Certs kSent{HostLeaf, Intermediate}, kSelf{SelfSigned};
+
+// One evaluation: the peer sends chain, the connection is to host. Options switch the name and
+// chain checks off or allow invalid certificates.
 struct Row {
     const char *what;
-    Certs chain = {HostLeaf, Intermediate};
-    QString host = u"device.test"_s;
-    std::optional<Certs> pins = std::nullopt;
-    bool validatesDomainName = true;
-    bool validatesCertificateChain = true;
-    bool allowInvalidCertificates = false;
     bool trusted;
+    std::optional<Certs> pins = std::nullopt;
+    int options = 0;
+    Certs chain = kSent;
+    QString host = u"device.test"_s;
 };
 
 void expectRows(HCSSLPinningMode mode, const std::vector<Row> &rows)
@@ -206,142 +186,76 @@ void expectRows(HCSSLPinningMode mode, const std::vector<Row> &rows)
         HCSecurityPolicy policy;
         policy.setSSLPinningMode(mode);
         policy.setPinnedCertificates(pinsOf(row.pins));
-        policy.setValidatesDomainName(row.validatesDomainName);
-        policy.setValidatesCertificateChain(row.validatesCertificateChain);
-        policy.setAllowInvalidCertificates(row.allowInvalidCertificates);
+        policy.setValidatesDomainName(!(row.options & NoName));
+        policy.setValidatesCertificateChain(!(row.options & NoChain));
+        policy.setAllowInvalidCertificates(row.options & AllowInvalid);
         zek::ServerTrust trust(chainOf(row.chain));
-        EXPECT_EQ(policy.evaluateServerTrust(trust, row.host), row.trusted) << row.what;
+        EXPECT_EQ(policy.evaluateServerTrust(trust, row.host), row.trusted)
+            << row.what << ", mode " << mode;
     }
 }
 
-TEST(SecurityPolicyNoPinning, TrustsWhatTheTrustStoreAndTheHostNameAllow)
+TEST(SecurityPolicy, EvaluatesServerTrustInEachPinningMode)
 {
-    expectRows(
-        HCSSLPinningModeNone,
-        {
-            {.what = "valid chain for its host", .trusted = true},
-            {.what = "same chain for another host", .host = u"other.test"_s, .trusted = false},
-            {.what = "name not validated",
-             .host = u"other.test"_s,
-             .validatesDomainName = false,
-             .trusted = true},
-            {.what = "no host name to check", .host = QString(), .trusted = true},
-            {.what = "address leaf for its address",
-             .chain = {AddressLeaf, Intermediate},
-             .host = u"127.0.0.1"_s,
-             .trusted = true},
-            {.what = "address leaf for another address",
-             .chain = {AddressLeaf, Intermediate},
-             .host = u"127.0.0.2"_s,
-             .trusted = false},
-            {.what = "an address is no DNS name", .host = u"127.0.0.1"_s, .trusted = false},
-            {.what = "leaf without the intermediate", .chain = {HostLeaf}, .trusted = false},
-            {.what = "self-signed leaf", .chain = {SelfSigned}, .trusted = false},
-            {.what = "self-signed leaf, invalid allowed",
-             .chain = {SelfSigned},
-             .allowInvalidCertificates = true,
-             .trusted = true},
-            {.what = "no certificates, invalid allowed",
-             .chain = {},
-             .allowInvalidCertificates = true,
-             .trusted = true},
-        });
-}
-
-// The chain as evaluated is leaf, intermediate, root: three certificates,
-// though the peer sends two.
-TEST(SecurityPolicyPublicKeyPinning, MatchesKeysOfTheEvaluatedChain)
-{
-    expectRows(HCSSLPinningModePublicKey,
+    // Without pinning: what the trust store and the host name allow.
+    const QString other = u"other.test"_s, address = u"127.0.0.1"_s;
+    const Certs addressLeaf{AddressLeaf, Intermediate}, all{Root, Intermediate, HostLeaf};
+    expectRows(HCSSLPinningModeNone,
                {
-                   {.what = "leaf key, chain not validated",
-                    .pins = Certs{OtherRoot, HostLeaf},
-                    .validatesCertificateChain = false,
-                    .trusted = true},
-                   {.what = "only the intermediate's key, chain not validated",
-                    .pins = Certs{Intermediate, Root},
-                    .validatesCertificateChain = false,
-                    .trusted = false},
-                   {.what = "every key of the chain",
-                    .pins = Certs{Root, Intermediate, HostLeaf},
-                    .trusted = true},
-                   {.what = "the keys the peer sent, not the root's",
-                    .pins = Certs{HostLeaf, Intermediate},
-                    .trusted = false},
-                   {.what = "a key pinned twice counts twice",
-                    .pins = Certs{HostLeaf, HostLeaf, Intermediate},
-                    .trusted = true},
-                   {.what = "every key, for another host",
-                    .host = u"other.test"_s,
-                    .pins = Certs{Root, Intermediate, HostLeaf},
-                    .trusted = false},
-                   {.what = "no pins", .trusted = false},
-                   {.what = "no pins, chain not validated",
-                    .pins = Certs{},
-                    .validatesCertificateChain = false,
-                    .trusted = false},
-                   {.what = "self-signed leaf pinned",
-                    .chain = {SelfSigned},
-                    .pins = Certs{SelfSigned},
-                    .trusted = false},
-                   {.what = "self-signed leaf pinned, invalid allowed",
-                    .chain = {SelfSigned},
-                    .pins = Certs{SelfSigned},
-                    .allowInvalidCertificates = true,
-                    .trusted = true},
+                   {"valid chain for its host", true},
+                   {"same chain for another host", false, {}, 0, kSent, other},
+                   {"name not validated", true, {}, NoName, kSent, other},
+                   {"no host name to check", true, {}, 0, kSent, QString()},
+                   {"address leaf for its address", true, {}, 0, addressLeaf, address},
+                   {"address leaf for another address", false, {}, 0, addressLeaf, u"127.0.0.2"_s},
+                   {"an address is no DNS name", false, {}, 0, kSent, address},
+                   {"leaf without the intermediate", false, {}, 0, Certs{HostLeaf}},
+                   {"self-signed leaf", false, {}, 0, kSelf},
+                   {"self-signed leaf, invalid allowed", true, {}, AllowInvalid, kSelf},
+                   {"no certificates, invalid allowed", true, {}, AllowInvalid, {}},
                });
-}
 
-TEST(SecurityPolicyCertificatePinning, AnchorsTheChainAtThePinsAlone)
-{
+    // Public keys: those of the chain as evaluated, leaf, intermediate and root, though the peer
+    // sends two.
+    expectRows(
+        HCSSLPinningModePublicKey,
+        {
+            {"leaf key, chain not validated", true, Certs{OtherRoot, HostLeaf}, NoChain},
+            {"only the intermediate's key, chain not validated", false, Certs{Intermediate, Root},
+             NoChain},
+            {"every key of the chain", true, all},
+            {"the keys the peer sent, not the root's", false, kSent},
+            {"a key pinned twice counts twice", true, Certs{HostLeaf, HostLeaf, Intermediate}},
+            {"every key, for another host", false, all, 0, kSent, other},
+            {"no pins", false},
+            {"no pins, chain not validated", false, Certs{}, NoChain},
+            {"self-signed leaf pinned", false, kSelf, 0, kSelf},
+            {"self-signed leaf pinned, invalid allowed", true, kSelf, AllowInvalid, kSelf},
+        });
+
+    // Certificates: the chain is anchored at the pins alone.
     expectRows(
         HCSSLPinningModeCertificate,
         {
-            {.what = "only the root, chain not validated",
-             .pins = Certs{Root},
-             .validatesCertificateChain = false,
-             .trusted = true},
-            {.what = "an unparsable pin beside the root, chain not validated",
-             .pins = Certs{NotACertificate, Root},
-             .validatesCertificateChain = false,
-             .trusted = true},
-            {.what = "two of the three", .pins = Certs{HostLeaf, Root}, .trusted = false},
-            {.what = "all three", .pins = Certs{Root, Intermediate, HostLeaf}, .trusted = true},
-            {.what = "a stray certificate from the peer is not in the chain",
-             .chain = {HostLeaf, Intermediate, OtherRoot},
-             .pins = Certs{HostLeaf, Intermediate, Root},
-             .trusted = true},
-            {.what = "no pins", .trusted = false},
-            {.what = "no pins, chain not validated",
-             .pins = Certs{},
-             .validatesCertificateChain = false,
-             .trusted = false},
-            {.what = "self-signed leaf pinned",
-             .chain = {SelfSigned},
-             .pins = Certs{SelfSigned},
-             .trusted = false},
-            {.what = "self-signed leaf pinned, invalid allowed",
-             .chain = {SelfSigned},
-             .pins = Certs{SelfSigned},
-             .allowInvalidCertificates = true,
-             .trusted = true},
-            {.what = "invalid allowed, pinned to another root",
-             .chain = {SelfSigned},
-             .pins = Certs{OtherRoot},
-             .validatesCertificateChain = false,
-             .allowInvalidCertificates = true,
-             .trusted = false},
+            {"only the root, chain not validated", true, Certs{Root}, NoChain},
+            {"an unparsable pin beside the root, chain not validated", true,
+             Certs{NotACertificate, Root}, NoChain},
+            {"only the intermediate, chain not validated", true, Certs{Intermediate}, NoChain},
+            {"two of the three, the root not among them", false, Certs{HostLeaf, Intermediate}},
+            {"two of the three", false, Certs{HostLeaf, Root}},
+            {"all three", true, all},
+            {"a stray certificate from the peer is not in the chain", true,
+             Certs{HostLeaf, Intermediate, Root}, 0, Certs{HostLeaf, Intermediate, OtherRoot}},
+            {"no pins", false},
+            {"no pins, chain not validated", false, Certs{}, NoChain},
+            {"self-signed leaf pinned", false, kSelf, 0, kSelf},
+            {"self-signed leaf pinned, invalid allowed", true, kSelf, AllowInvalid, kSelf},
+            {"invalid allowed, pinned to another root", false, Certs{OtherRoot},
+             NoChain | AllowInvalid, kSelf},
         });
-}
 
-TEST(SecurityPolicyUnknownPinning, RefusesEveryChain)
-{
-    expectRows(HCSSLPinningMode(3), {
-                                        {.what = "mode 3",
-                                         .pins = Certs{Root, Intermediate, HostLeaf},
-                                         .allowInvalidCertificates = true,
-                                         .trusted = false},
-                                    });
+    // An unknown mode refuses every chain.
+    expectRows(HCSSLPinningMode(3), {{"mode 3", false, all, AllowInvalid}});
 }
 
 TEST(SecurityPolicyPinnedPublicKeys, AreDerivedFromEachSettingOfTheCertificates)
