@@ -6,108 +6,75 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct TitleCase {
-    const char *job;
-    QString title;
-    QString expected;
-};
-
-QString repeated(const QString &text, int times)
-{
-    return text.repeated(times);
-}
-
 TEST(PrepareTitle, WorkedExamples)
 {
-    const TitleCase cases[] = {
-        {"42", u"Quarterly report.pages"_s, u"job_42 Quarterly"_s},
-        {"7", u"(stdin)"_s, u"job_7 Untitled document"_s},
-        {"2", u"(stdin)\n"_s, u"job_2 stdin"_s},
-        {"1", u"Report\n"_s, u"job_1 Report"_s},
-        {"15", u"/tmp/scans/Invoice_2018.pdf"_s, u"job_15 Invoice_2018"_s},
-        {"3", u"C:\\Docs\\Plan.final.txt"_s, u"job_3 Plan.final"_s},
-        {"9", u"Meeting 10:30"_s, u"job_9 Meeting 10"_s},
-        {"5", u"(Minutes)"_s, u"job_5 Minutes"_s},
-        {"6", u"()"_s, u"job_6 Untitled document"_s},
-        {"8", u"--- Notes ---"_s, u"job_8 Notes"_s},
-        {"4", u".profile"_s, u"job_4 Untitled document"_s},
-        {"13", u" Hello"_s, u"job_13 Untitled document"_s},
-        {"14", u"Hello"_s, u"job_14 Hello"_s},
-        {"17", u"Invoice (copy).pdf"_s, u"job_17 Invoice"_s},
-        {"19", u"Budget 2019 \u2013 final.xlsx"_s, u"job_19 Budget 2019"_s},
-        {"21", u"Scan 2018-12-20 at 10.15.33.png"_s, u"job_21 Scan 2018-12-20 at"_s},
-        {"11", repeated(u"A"_s, 70), u"job_11 "_s + repeated(u"A"_s, 64)},
+    const QString untitled = u"Untitled document"_s;
+    const QString face = QString::fromUcs4(U"\U0001F600", 1); // two code units
+    const struct {
+        const char *job;
+        QString title;
+        QString expected; // after "job_<job> "
+    } cases[] = {
+        {"42", u"Quarterly report.pages"_s, u"Quarterly"_s},
+        {"7", u"(stdin)"_s, untitled},
+        {"2", u"(stdin)\n"_s, u"stdin"_s},
+        {"1", u"Report\n"_s, u"Report"_s},
+        {"15", u"/tmp/scans/Invoice_2018.pdf"_s, u"Invoice_2018"_s},
+        {"3", u"C:\\Docs\\Plan.final.txt"_s, u"Plan.final"_s},
+        {"9", u"Meeting 10:30"_s, u"Meeting 10"_s},
+        {"5", u"(Minutes)"_s, u"Minutes"_s},
+        {"8", u"--- Notes ---"_s, u"Notes"_s},
+        {"4", u".profile"_s, untitled},
+        {"13", u" Hello"_s, untitled},
+        {"14", u"Hello"_s, u"Hello"_s},
+        {"17", u"Invoice (copy).pdf"_s, u"Invoice"_s},
+        {"19", u"Budget 2019 \u2013 final.xlsx"_s, u"Budget 2019"_s},
+        {"21", u"Scan 2018-12-20 at 10.15.33.png"_s, u"Scan 2018-12-20 at"_s},
         {"12", u"The quick brown fox jumps over the lazy dog while everyone watches quietly"_s,
-         u"job_12 The quick brown fox jumps over the lazy dog while everyone"_s},
+         u"The quick brown fox jumps over the lazy dog while everyone"_s},
         {"22", u"Annual general meeting of the association: minutes and resolutions 2018.docx"_s,
-         u"job_22 Annual general meeting of the association  minutes and"_s},
+         u"Annual general meeting of the association  minutes and"_s},
+        // Titles with nothing left are untitled.
+        {"5", QString(), untitled},
+        {"5", u""_s, untitled},
+        {"5", u"\n\r\n"_s, untitled},
+        {"6", u"()"_s, untitled},
+        {"5", u"/"_s, untitled},
+        {"5", u"."_s, untitled},
+        {"5", u"("_s, untitled},
+        {"5", u")"_s, untitled},
+        {"5", u"a/"_s, untitled},
+        // Newlines are trimmed only at the ends; a tab is no space for the last-word rule.
+        {"1", u"\u2028Top\u0085"_s, u"Top"_s},
+        {"1", u"One\nTwo\tThree"_s, u"One\nTwo\tThree"_s},
+        // Only one pair of parentheses goes.
+        {"1", u"((Deep))"_s, u"Deep"_s},
+        {"1", u"(a)b)"_s, u"a)b"_s},
+        // The length limit counts code units; a cut through a pair drops the half character.
+        {"11", u"A"_s.repeated(70), u"A"_s.repeated(64)},
+        {"1", u"b"_s.repeated(64), u"b"_s.repeated(64)},
+        {"1", u"b"_s.repeated(65), u"b"_s.repeated(64)},
+        {"1", face.repeated(33), face.repeated(32)},
+        {"1", u"x"_s.repeated(63) + face + u"tail"_s, u"x"_s.repeated(63)},
+        // Separators and extensions.
+        {"1", u"a/b\\c.d:e f"_s, u"c"_s},
+        {"1", u"dir.v2/notes"_s, u"notes"_s},
+        {"1", u"Trip:Plan"_s, u"Trip"_s},
+        // Punctuation goes before spaces, so spaces it uncovers go too; symbols are no punctuation.
+        {"1", u"\u00BF Que tal? x"_s, u"Que tal"_s},
+        {"1", u"\u00ABA-B\u00BB"_s, u"A-B"_s},
+        {"1", u"$100+"_s, u"$100+"_s},
+        // The job identifier is kept but never leaves the directory.
+        {"0x 1%2", u"Doc"_s, u"Doc"_s},
+        {"/../../etc/x", u"Doc"_s, u"Doc"_s},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(zek_prepare_title(c.title, QString::fromUtf8(c.job)), c.expected) << c.job;
+        const QString name = zek_prepare_title(c.title, QString::fromUtf8(c.job));
+        const QString job = QString::fromUtf8(c.job).replace(u'/', u'_');
+        EXPECT_EQ(name, u"job_"_s + job + u' ' + c.expected) << c.title.toStdString();
+        // The name survives a round trip through UTF-8, as a file name must.
+        EXPECT_EQ(QString::fromUtf8(name.toUtf8()), name) << c.title.toStdString();
     }
-}
-
-TEST(PrepareTitle, TitlesWithNothingLeftAreUntitled)
-{
-    for (const QString &title :
-         {QString(), u""_s, u"\n\r\n"_s, u"()"_s, u"/"_s, u"."_s, u"("_s, u")"_s, u"a/"_s}) {
-        EXPECT_EQ(zek_prepare_title(title, u"5"_s), u"job_5 Untitled document"_s)
-            << title.toStdString();
-    }
-}
-
-TEST(PrepareTitle, NewlinesOnlyTrimmedAtTheEnds)
-{
-    EXPECT_EQ(zek_prepare_title(u"\u2028Top\u0085"_s, u"1"_s), u"job_1 Top"_s);
-    // Inner newlines stay; a tab is no space for the last-word rule.
-    EXPECT_EQ(zek_prepare_title(u"One\nTwo\tThree"_s, u"1"_s), u"job_1 One\nTwo\tThree"_s);
-}
-
-TEST(PrepareTitle, OnlyOnePairOfParenthesesGoes)
-{
-    EXPECT_EQ(zek_prepare_title(u"((Deep))"_s, u"1"_s), u"job_1 Deep"_s);
-    EXPECT_EQ(zek_prepare_title(u"(a)b)"_s, u"1"_s), u"job_1 a)b"_s);
-}
-
-TEST(PrepareTitle, LengthLimitCountsCodeUnits)
-{
-    EXPECT_EQ(zek_prepare_title(repeated(u"b"_s, 64), u"1"_s), u"job_1 "_s + repeated(u"b"_s, 64));
-    EXPECT_EQ(zek_prepare_title(repeated(u"b"_s, 65), u"1"_s), u"job_1 "_s + repeated(u"b"_s, 64));
-    // U+1F600 is two code units: 32 of them fill the 64 units exactly.
-    const QString face = QString::fromUcs4(U"\U0001F600", 1);
-    EXPECT_EQ(zek_prepare_title(repeated(face, 33), u"1"_s), u"job_1 "_s + repeated(face, 32));
-}
-
-TEST(PrepareTitle, CutThroughASurrogatePairDropsTheHalfCharacter)
-{
-    const QString face = QString::fromUcs4(U"\U0001F600", 1);
-    const QString title = repeated(u"x"_s, 63) + face + u"tail"_s;
-    const QString name = zek_prepare_title(title, u"1"_s);
-    EXPECT_EQ(name, u"job_1 "_s + repeated(u"x"_s, 63));
-    // The name survives a round trip through UTF-8, as a file name must.
-    EXPECT_EQ(QString::fromUtf8(name.toUtf8()), name);
-}
-
-TEST(PrepareTitle, SeparatorsAndExtensions)
-{
-    EXPECT_EQ(zek_prepare_title(u"a/b\\c.d:e f"_s, u"1"_s), u"job_1 c"_s);
-    EXPECT_EQ(zek_prepare_title(u"dir.v2/notes"_s, u"1"_s), u"job_1 notes"_s);
-    EXPECT_EQ(zek_prepare_title(u"Trip:Plan"_s, u"1"_s), u"job_1 Trip"_s);
-}
-
-TEST(PrepareTitle, PunctuationTrimmedBeforeSpaces)
-{
-    // Punctuation goes first, so spaces it uncovers go too; inner ones stay.
-    EXPECT_EQ(zek_prepare_title(u"\u00BF Que tal? x"_s, u"1"_s), u"job_1 Que tal"_s);
-    EXPECT_EQ(zek_prepare_title(u"\u00ABA-B\u00BB"_s, u"1"_s), u"job_1 A-B"_s);
-    // Symbols are not punctuation.
-    EXPECT_EQ(zek_prepare_title(u"$100+"_s, u"1"_s), u"job_1 $100+"_s);
-}
-
-TEST(PrepareTitle, JobIdentifierIsKeptButNeverLeavesTheDirectory)
-{
-    EXPECT_EQ(zek_prepare_title(u"Doc"_s, u"0x 1%2"_s), u"job_0x 1%2 Doc"_s);
-    EXPECT_EQ(zek_prepare_title(u"Doc"_s, u"/../../etc/x"_s), u"job__.._.._etc_x Doc"_s);
 }
 
 } // namespace

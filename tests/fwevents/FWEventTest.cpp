@@ -1,4 +1,4 @@
-// The event record: flag predicates, text form, keyed archive.
+// The event record: text form, keyed archive.
 
 #include "FWEvent.h"
 
@@ -7,21 +7,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-FWEvent eventWithFlags(quint32 flags)
-{
-    return FWEvent(1, QDateTime::currentDateTime(), QUrl::fromLocalFile(QStringLiteral("/x")),
-                   flags);
-}
-
-TEST(FWEventFlags, RenamedFile)
-{
-    const FWEvent event = eventWithFlags((1u << 11) | (1u << 16));
-    EXPECT_TRUE(event.isFile());
-    EXPECT_TRUE(event.isRenamed());
-    EXPECT_FALSE(event.isModified());
-    EXPECT_FALSE(event.isCreated());
-}
 
 TEST(FWEventRecord, DescriptionShowsEveryValue)
 {

@@ -20,6 +20,16 @@ int kernelQueueLength()
     return limit.open(QIODevice::ReadOnly) ? limit.readAll().trimmed().toInt() : 16384;
 }
 
+// Each round makes two events (created, removed) in the directory; nothing reads them.
+void overflowTheQueue(const QString &directory)
+{
+    const QByteArray file = QFile::encodeName(directory + QStringLiteral("/f"));
+    for (int i = 0; i <= kernelQueueLength() / 2; ++i) {
+        close(open(file.constData(), O_CREAT | O_WRONLY, 0600));
+        unlink(file.constData());
+    }
+}
+
 std::vector<EventBatch::Entry> read(InotifyTree &tree)
 {
     EventBatch batch(true);
@@ -45,12 +55,7 @@ TEST(InotifyTree, ReportsAnOverflowAndKeepsWatchingWhatCameMeanwhile)
     ASSERT_TRUE(tree.isValid());
     tree.watchRoots();
 
-    // Each file makes two events (created, removed); nothing reads them.
-    const QByteArray file = QFile::encodeName(root + QStringLiteral("/f"));
-    for (int i = 0; i <= kernelQueueLength() / 2; ++i) {
-        close(open(file.constData(), O_CREAT | O_WRONLY, 0600));
-        unlink(file.constData());
-    }
+    overflowTheQueue(root);
     ASSERT_TRUE(QDir(root).mkdir(QStringLiteral("unseen"))); // its own event is lost
 
     const auto overflow = read(tree);
@@ -73,11 +78,7 @@ TEST(InotifyTree, ForgetsADirectoryThatLeftDuringAnOverflow)
     tree.watchRoots();
 
     ASSERT_TRUE(QDir().rename(root + QStringLiteral("/user"), outside));
-    const QByteArray file = QFile::encodeName(root + QStringLiteral("/f"));
-    for (int i = 0; i <= kernelQueueLength() / 2; ++i) {
-        close(open(file.constData(), O_CREAT | O_WRONLY, 0600));
-        unlink(file.constData());
-    }
+    overflowTheQueue(root);
     const auto overflow = read(tree);
     ASSERT_TRUE(flagsOf(overflow, root) & kFWEventFlagKernelDropped);
 

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -33,69 +34,55 @@ private:
     zek::DataInputStream data_;
 };
 
-class ReadingThreads : public testing::Test {
-protected:
-    static constexpr int kParts = 3;
-    static constexpr qsizetype kPartSize = 100000;
+constexpr int kParts = 3;
+constexpr qsizetype kPartSize = 100000;
 
-    ReadingThreads()
-    {
+// Builds a body of streamed parts, reads it with `read`, and checks its bytes, and that every
+// part's stream was opened and closed on the main thread.
+void expectBodyReadBy(const std::function<std::optional<QByteArray>(zek::InputStream &)> &read)
+{
+    std::vector<std::shared_ptr<RecordingStream>> streams;
+    const HCURLRequest request = multipartRequest([&](HCMultipartFormData &formData) {
         for (int i = 0; i < kParts; ++i) {
             streams.push_back(std::make_shared<RecordingStream>(sampleBytes(kPartSize, i)));
+            formData.appendPartWithInputStream(streams[i], u"part%1"_s.arg(i), u"%1.bin"_s.arg(i),
+                                               kPartSize, u"application/octet-stream"_s);
         }
-        request = multipartRequest([&](HCMultipartFormData &formData) {
-            for (int i = 0; i < kParts; ++i) {
-                formData.appendPartWithInputStream(streams[i], u"part%1"_s.arg(i),
-                                                   u"%1.bin"_s.arg(i), kPartSize,
-                                                   u"application/octet-stream"_s);
-            }
-        });
+    });
+    const QByteArray boundary = boundaryOf(request).toUtf8();
+    QByteArray expected;
+    for (int i = 0; i < kParts; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        expected += (i == 0 ? "--" : "\r\n--") + boundary +
+                    "\r\nContent-Disposition: form-data; name=\"part" + n + "\"; filename=\"" + n +
+                    ".bin\"\r\nContent-Type: application/octet-stream\r\n\r\n" +
+                    sampleBytes(kPartSize, i);
     }
-
-    QByteArray expectedBody() const
-    {
-        const QByteArray boundary = boundaryOf(request).toUtf8();
-        QByteArray expected;
-        for (int i = 0; i < kParts; ++i) {
-            const QByteArray n = QByteArray::number(i);
-            expected += (i == 0 ? "--" : "\r\n--") + boundary +
-                        "\r\nContent-Disposition: form-data; name=\"part" + n + "\"; filename=\"" +
-                        n + ".bin\"\r\nContent-Type: application/octet-stream\r\n\r\n" +
-                        sampleBytes(kPartSize, i);
-        }
-        return expected + "\r\n--" + boundary + "--\r\n";
+    EXPECT_EQ(read(bodyStreamOf(request)), expected + "\r\n--" + boundary + "--\r\n");
+    for (const auto &stream : streams) {
+        EXPECT_EQ(stream->openedOn, QCoreApplication::instance()->thread());
+        EXPECT_EQ(stream->closedOn, QCoreApplication::instance()->thread());
     }
-
-    void expectPhaseChangesOnTheMainThread() const
-    {
-        for (const auto &stream : streams) {
-            EXPECT_EQ(stream->openedOn, QCoreApplication::instance()->thread());
-            EXPECT_EQ(stream->closedOn, QCoreApplication::instance()->thread());
-        }
-    }
-
-    std::vector<std::shared_ptr<RecordingStream>> streams;
-    HCURLRequest request;
-};
-
-TEST_F(ReadingThreads, OnTheMainThread)
-{
-    EXPECT_EQ(readWholeStream(bodyStreamOf(request), 4096), expectedBody());
-    expectPhaseChangesOnTheMainThread();
 }
 
-TEST_F(ReadingThreads, OnAWorkerWhileTheMainThreadRunsItsEventLoop)
+TEST(ReadingThreads, OnTheMainThread)
 {
-    std::optional<QByteArray> bytes;
-    std::unique_ptr<QThread> worker(
-        QThread::create([&] { bytes = readWholeStream(bodyStreamOf(request), 4096); }));
-    QEventLoop loop;
-    QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
-    worker->start();
-    loop.exec();
-    worker->wait();
-    EXPECT_EQ(bytes, expectedBody());
-    expectPhaseChangesOnTheMainThread();
+    expectBodyReadBy([](zek::InputStream &body) { return readWholeStream(body, 4096); });
+}
+
+TEST(ReadingThreads, OnAWorkerWhileTheMainThreadRunsItsEventLoop)
+{
+    expectBodyReadBy([](zek::InputStream &body) {
+        std::optional<QByteArray> bytes;
+        std::unique_ptr<QThread> worker(
+            QThread::create([&] { bytes = readWholeStream(body, 4096); }));
+        QEventLoop loop;
+        QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+        worker->start();
+        loop.exec();
+        worker->wait();
+        return bytes;
+    });
 }
 
 } // namespace

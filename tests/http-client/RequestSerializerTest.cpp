@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 
@@ -29,17 +30,6 @@ QString queryOf(const QVariantMap &parameters,
     HCHTTPRequestSerializer serializer;
     serializer.setStringEncoding(encoding);
     return build(serializer, u"GET"_s, parameters).URL().query(QUrl::FullyEncoded);
-}
-
-TEST(HeaderDefaults, RequestsCarryLanguageAndAgentOnly)
-{
-    const HCURLRequest request = build(HCHTTPRequestSerializer(), u"GET"_s);
-    QStringList names;
-    for (const auto &field : request.allHTTPHeaderFields()) {
-        names.append(field.first);
-    }
-    names.sort();
-    EXPECT_EQ(names, (QStringList{u"Accept-Language"_s, u"User-Agent"_s}));
 }
 
 TEST(HeaderDefaults, UserAgentNamesTheApplicationAndThisSystemInASCII)
@@ -69,6 +59,13 @@ TEST(HeaderDefaults, AcceptLanguageWeighsAtMostSixLanguages)
 TEST(HeaderDefaults, FieldsOfTheSerializerAndOfTheRequest)
 {
     HCHTTPRequestSerializer serializer;
+    const auto fields = build(serializer, u"GET"_s).allHTTPHeaderFields();
+    EXPECT_EQ(serializer.HTTPRequestHeaders().keys(),
+              (QStringList{u"Accept-Language"_s, u"User-Agent"_s}));
+    EXPECT_EQ(fields.size(), 2);
+    for (const auto &[name, value] : fields) {
+        EXPECT_EQ(value, serializer.valueForHTTPHeaderField(name)) << name.toStdString();
+    }
     serializer.setAuthorizationHeaderFieldWithUsername(u"Aladdin"_s, u"open sesame"_s);
     EXPECT_EQ(serializer.valueForHTTPHeaderField(u"Authorization"_s),
               u"Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ=="_s);
@@ -87,28 +84,26 @@ TEST(HeaderDefaults, FieldsOfTheSerializerAndOfTheRequest)
 
 TEST(Settings, OnlyAssignedSettingsApply)
 {
+    const auto settingsOf = [](const HCURLRequest &r) {
+        return std::tuple(r.timeoutInterval(), r.allowsCellularAccess(), r.cachePolicy(),
+                          r.HTTPShouldHandleCookies(), r.HTTPShouldUsePipelining(),
+                          r.networkServiceType());
+    };
     HCHTTPRequestSerializer serializer;
     EXPECT_EQ(serializer.timeoutInterval(), 0.0);
-    const HCURLRequest plain = build(serializer, u"POST"_s);
-    EXPECT_EQ(plain.timeoutInterval(), 60.0);
-    EXPECT_TRUE(plain.allowsCellularAccess());
-    EXPECT_TRUE(plain.HTTPShouldHandleCookies());
+    const auto defaults = settingsOf(build(serializer, u"POST"_s));
+    EXPECT_EQ(defaults, settingsOf(HCURLRequest(QUrl(kURL))));
+    EXPECT_EQ(std::get<0>(defaults), 60.0);
 
     serializer.setTimeoutInterval(15.0);
     EXPECT_EQ(build(serializer, u"GET"_s).timeoutInterval(), 15.0);
-    serializer.setTimeoutInterval(0.0);
+    serializer.setTimeoutInterval(0.0); // zero, once assigned, applies too
     serializer.setAllowsCellularAccess(false);
     serializer.setCachePolicy(1);
     serializer.setHTTPShouldHandleCookies(false);
     serializer.setHTTPShouldUsePipelining(true);
     serializer.setNetworkServiceType(3);
-    const HCURLRequest assigned = build(serializer, u"GET"_s);
-    EXPECT_EQ(assigned.timeoutInterval(), 0.0) << "zero, once assigned, applies too";
-    EXPECT_FALSE(assigned.allowsCellularAccess());
-    EXPECT_EQ(assigned.cachePolicy(), 1u);
-    EXPECT_FALSE(assigned.HTTPShouldHandleCookies());
-    EXPECT_TRUE(assigned.HTTPShouldUsePipelining());
-    EXPECT_EQ(assigned.networkServiceType(), 3u);
+    EXPECT_EQ(settingsOf(build(serializer, u"GET"_s)), std::tuple(0.0, false, 1u, false, true, 3u));
 }
 
 TEST(QueryBuilding, ParametersOfGetHeadAndDeleteGoIntoTheURL)

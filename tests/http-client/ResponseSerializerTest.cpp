@@ -8,6 +8,7 @@
 #include <QCborArray>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QStringEncoder>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -38,12 +39,16 @@ QVariant json(const char *text)
     return QJsonDocument::fromJson(QByteArray("[") + text + "]").array().first().toVariant();
 }
 
-// Codes from the error down through its underlying errors.
-QList<qint64> chainOf(std::optional<zek::Error> error)
+// Codes from the error down through its underlying errors, each of which `check` sees.
+QList<qint64> chainOf(std::optional<zek::Error> error,
+                      const std::function<void(const zek::Error &)> &check = {})
 {
     QList<qint64> codes;
     while (error) {
         codes.append(error->code());
+        if (check) {
+            check(*error);
+        }
         const QVariant underlying = error->userInfo().value(zek::NSUnderlyingErrorKey);
         error = underlying.isValid() ? std::optional(underlying.value<zek::Error>()) : std::nullopt;
     }
@@ -69,14 +74,13 @@ TEST(ResponseSerializer, ValidationAndOutcomes)
         QVariant object;
         QList<qint64> chain;
     };
-    const QString js = u"application/json"_s;
+    const QString js = u"application/json"_s, html = u"text/html"_s, plain = u"text/plain"_s;
     const QString jsWithCharset = u"Text/JavaScript ; charset=UTF-8"_s;
-    const QString html = u"text/html"_s;
-    const QString plain = u"text/plain"_s;
     const HCHTTPURLResponse file =
         HCHTTPURLResponse::nonHTTPResponse(QUrl(u"file:///r.txt"_s), plain, {});
     const QByteArray body = R"({"status":"ok","n":1})";
     const QByteArray broken = R"({"status":)";
+    const QByteArray tag = "<p>";
     const QVariant parsed = json(body);
     const QVariant none;
     constexpr qint64 kStatus = zek::NSURLErrorBadServerResponse;
@@ -89,7 +93,7 @@ TEST(ResponseSerializer, ValidationAndOutcomes)
         {"5xx JSON is parsed and fails", JSON, reply(500, js), body, false, parsed, {kStatus}},
         {"5xx invalid JSON", JSON, reply(503, js), broken, false, none, {kParser, kStatus}},
         {"2xx other type", JSON, reply(200, plain), body, false, none, {kType}},
-        {"4xx other type", JSON, reply(404, html), "<p>", false, none, {kStatus, kType}},
+        {"4xx other type", JSON, reply(404, html), tag, false, none, {kStatus, kType}},
         {"2xx other type, empty body", JSON, reply(200, html), "", false, none, {}},
         {"2xx no type, no body", JSON, reply(204, {}), std::nullopt, false, none, {}},
         {"2xx one space", JSON, reply(200, js), " ", true, none, {}},
@@ -106,23 +110,13 @@ TEST(ResponseSerializer, ValidationAndOutcomes)
         {"no URL", JSON, reply(404, plain, QUrl()), body, false, parsed, {}},
         {"refused type, no slot", JSONWithoutErrorSlot, reply(200, plain), body, false, none, {}},
         {"refused status, no slot", JSONWithoutErrorSlot, reply(500, js), body, false, none, {}},
-        {"base hands the body back",
-         Base,
-         reply(404, html),
-         "<p>",
-         false,
-         QByteArray("<p>"),
-         {kStatus}},
+        {"base returns the body", Base, reply(404, html), tag, false, tag, {kStatus}},
         {"base without body", Base, reply(200, js), std::nullopt, true, none, {}},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        std::shared_ptr<HCHTTPResponseSerializer> serializer;
-        if (row.setup == Base) {
-            serializer = HCHTTPResponseSerializer::serializer();
-        } else {
-            serializer = HCJSONResponseSerializer::serializer();
-        }
+        const auto serializer = row.setup == Base ? HCHTTPResponseSerializer::serializer()
+                                                  : HCJSONResponseSerializer::serializer();
         if (row.setup == NoStatusTest) {
             serializer->setAcceptableStatusCodes(std::nullopt);
         } else if (row.setup == NoTypeTest) {
@@ -141,25 +135,21 @@ TEST(ResponseSerializer, ValidationAndOutcomes)
         const QVariant result = serializer->responseObjectForResponse(
             row.response, row.data, row.setup == JSONWithoutErrorSlot ? nullptr : &error);
         EXPECT_EQ(result, row.object);
-        EXPECT_EQ(chainOf(error), row.chain);
-        for (std::optional<zek::Error> e = error; e;) {
-            const QVariantMap &info = e->userInfo();
-            if (e->code() == kParser) {
-                EXPECT_EQ(e->domain(), zek::NSCocoaErrorDomain);
-            } else {
-                EXPECT_EQ(e->domain(), HCURLResponseSerializationErrorDomain);
-                EXPECT_EQ(info.value(zek::NSURLErrorFailingURLErrorKey).toUrl(), kURL);
-                EXPECT_EQ(
-                    info.value(HCOperationFailingURLResponseErrorKey).value<HCHTTPURLResponse>(),
-                    *row.response);
-                EXPECT_EQ(info.contains(HCOperationFailingURLResponseDataErrorKey),
-                          row.data.has_value());
-                EXPECT_EQ(info.value(HCOperationFailingURLResponseDataErrorKey).toByteArray(),
-                          row.data.value_or(QByteArray()));
+        // Serializer errors name the response and its data; the parser's are its own.
+        const auto check = [&](const zek::Error &e) {
+            const QVariantMap &info = e.userInfo();
+            if (e.code() == kParser) {
+                EXPECT_EQ(e.domain(), zek::NSCocoaErrorDomain);
+                return;
             }
-            const QVariant underlying = info.value(zek::NSUnderlyingErrorKey);
-            e = underlying.isValid() ? std::optional(underlying.value<zek::Error>()) : std::nullopt;
-        }
+            EXPECT_EQ(e.domain(), HCURLResponseSerializationErrorDomain);
+            EXPECT_EQ(info.value(zek::NSURLErrorFailingURLErrorKey).toUrl(), kURL);
+            EXPECT_EQ(info.value(HCOperationFailingURLResponseErrorKey).value<HCHTTPURLResponse>(),
+                      *row.response);
+            EXPECT_EQ(info.value(HCOperationFailingURLResponseDataErrorKey),
+                      row.data ? QVariant(*row.data) : QVariant());
+        };
+        EXPECT_EQ(chainOf(error, check), row.chain);
     }
 
     const std::pair<HCHTTPURLResponse, QString> messages[] = {
@@ -185,11 +175,9 @@ TEST(ResponseSerializer, BodyDecodingAndParsing)
         QList<qint64> chain;
         zek::NSStringEncoding stringEncoding;
         zek::NSJSONReadingOptions readingOptions;
+        bool removesNulls = false;
     };
-    QByteArray utf16BE;
-    for (QChar c : uR"({"a":"€"})"_s) {
-        utf16BE.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xff));
-    }
+    const QByteArray utf16BE = QStringEncoder(QStringConverter::Utf16BE).encode(uR"({"a":"€"})"_s);
     const QVariant euro = QVariantMap{{u"a"_s, u"€"_s}};
     const QVariant eAcute = QVariantMap{{u"a"_s, u"é"_s}};
     const QVariant none;
@@ -200,6 +188,12 @@ TEST(ResponseSerializer, BodyDecodingAndParsing)
     constexpr auto UTF8 = zek::NSUTF8StringEncoding;
     constexpr auto Latin1 = zek::NSISOLatin1StringEncoding;
     constexpr auto fragments = zek::NSJSONReadingFragmentsAllowed;
+    constexpr auto mutableContainers = zek::NSJSONReadingMutableContainers;
+    const QByteArray nested = R"({"a":null,"b":[null,{"c":null}]})";
+    const QVariant stripped = json(R"({"b":[null,{}]})");
+    const QByteArray deep = R"([{"a":{"b":{"c":null,"d":false}},"e":""},null])";
+    const QVariant deepStripped = json(R"([{"a":{"b":{"d":false}},"e":""},null])");
+    const QVariant null = QVariant::fromValue(nullptr);
 
     const Row rows[] = {
         {"Latin-1", u"ISO-8859-1"_s, latin1, eAcute, {}, UTF8, 0},
@@ -215,16 +209,23 @@ TEST(ResponseSerializer, BodyDecodingAndParsing)
         {"no UTF-8 form", u"UTF-7"_s, "+2AA-", none, {kRecode}, UTF8, 0},
         {"fragment refused", {}, "\"x\"", none, {kParser}, UTF8, 0},
         {"fragment allowed", {}, "\"x\"", u"x"_s, {}, UTF8, fragments},
-        {"null fragment", {}, " null ", QVariant::fromValue(nullptr), {}, UTF8, fragments},
+        {"null fragment", {}, " null ", null, {}, UTF8, fragments},
         {"two fragments", {}, "1,2", none, {kParser}, UTF8, fragments},
         {"blank fragment", {}, "\t", none, {kParser}, UTF8, fragments},
         {"trailing garbage", {}, "[1]]", none, {kParser}, UTF8, fragments},
+        {"nulls kept", {}, nested, json(nested), {}, UTF8, 0},
+        {"nulls removed", {}, nested, stripped, {}, UTF8, 0, true},
+        {"nulls removed, mutable", {}, nested, stripped, {}, UTF8, mutableContainers, true},
+        {"nulls removed, deep", {}, deep, deepStripped, {}, UTF8, 0, true},
+        {"null fragment stays", {}, "null", null, {}, UTF8, fragments, true},
+        {"string fragment stays", {}, "\"x\"", u"x"_s, {}, UTF8, fragments, true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         const auto serializer =
             HCJSONResponseSerializer::serializerWithReadingOptions(row.readingOptions);
         serializer->setStringEncoding(row.stringEncoding);
+        serializer->setRemovesKeysWithNullValues(row.removesNulls);
         QString contentType = u"application/json"_s;
         if (!row.charset.isNull()) {
             contentType += u"; charset="_s + row.charset;
@@ -241,37 +242,8 @@ TEST(ResponseSerializer, BodyDecodingAndParsing)
     }
 }
 
-TEST(ResponseSerializer, NullStripping)
+TEST(ResponseSerializer, NullStrippingOfValuesBuiltInCode)
 {
-    struct Row {
-        const char *text;
-        bool removes;
-        zek::NSJSONReadingOptions readingOptions;
-        QVariant expected;
-    };
-    const Row rows[] = {
-        {R"({"a":null,"b":[null,{"c":null}]})", true, 0, json(R"({"b":[null,{}]})")},
-        {R"({"a":null,"b":[null,{"c":null}]})", true, zek::NSJSONReadingMutableContainers,
-         json(R"({"b":[null,{}]})")},
-        {R"({"a":null,"b":[null,{"c":null}]})", false, 0,
-         json(R"({"a":null,"b":[null,{"c":null}]})")},
-        {R"([{"a":{"b":{"c":null,"d":false}},"e":""},null])", true, 0,
-         json(R"([{"a":{"b":{"d":false}},"e":""},null])")},
-        {"null", true, zek::NSJSONReadingFragmentsAllowed, QVariant::fromValue(nullptr)},
-        {R"("x")", true, zek::NSJSONReadingFragmentsAllowed, u"x"_s},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.text);
-        const auto serializer =
-            HCJSONResponseSerializer::serializerWithReadingOptions(row.readingOptions);
-        serializer->setRemovesKeysWithNullValues(row.removes);
-        std::optional<zek::Error> error;
-        EXPECT_EQ(serializer->responseObjectForResponse(reply(200, u"application/json"_s),
-                                                        QByteArray(row.text), &error),
-                  row.expected);
-        EXPECT_FALSE(error);
-    }
-
     // A missing value counts as null; a null string does not.
     const QVariantMap built{{u"gone"_s, QVariant()}, {u"kept"_s, QString()}};
     EXPECT_EQ(HCJSONObjectByRemovingKeysWithNullValues(built, 0),
@@ -299,84 +271,53 @@ TEST(ResponseSerializer, ArchivesAndCopies)
     custom.addIndexesInRange({300, 5}); // touches 200 to 299
     const QSet<QString> JSONTypes{u"application/json"_s, u"text/json"_s, u"text/javascript"_s};
     const QSet<QString> pdf{u"application/pdf"_s};
+    const QCborValue codes(u"acceptableStatusCodes"_s), types(u"acceptableContentTypes"_s);
+    const QCborArray ok{QCborArray{200, 100}}, pdfs{u"application/pdf"_s};
+    const QCborArray okAnd404{QCborArray{200, 105}, QCborArray{404, 1}};
+    const QCborMap JSONDefaults{
+        {codes, ok},
+        {types, QCborArray{u"application/json"_s, u"text/javascript"_s, u"text/json"_s}},
+        {u"readingOptions"_s, 0},
+        {u"removesKeysWithNullValues"_s, false}};
+    const QCborMap JSONChanged{
+        {types, pdfs}, {u"readingOptions"_s, 5}, {u"removesKeysWithNullValues"_s, true}};
+    const State JSONCopy{true, success, JSONTypes, 5, true};
 
     struct Row {
         const char *name;
-        std::function<std::shared_ptr<HCHTTPResponseSerializer>()> make;
+        bool defaults; // made fresh, so `made` states its defaults
+        State made;    // its class; its settings too unless `defaults`
         QCborMap archive;
-        State decoded;
-        State copied;
+        std::optional<State> copied = std::nullopt; // else as made
     };
     const Row rows[] = {
-        {"base defaults",
-         [] { return HCHTTPResponseSerializer::serializer(); },
-         QCborMap{{u"acceptableStatusCodes"_s, QCborArray{QCborArray{200, 100}}}},
-         {false, success, std::nullopt},
-         {false, success, std::nullopt}},
-        {"base with its tests changed",
-         [&] {
-             auto s = HCHTTPResponseSerializer::serializer();
-             s->setStringEncoding(zek::NSISOLatin1StringEncoding);
-             s->setAcceptableStatusCodes(custom);
-             s->setAcceptableContentTypes(pdf);
-             return s;
-         },
-         QCborMap{
-             {u"acceptableStatusCodes"_s, QCborArray{QCborArray{200, 105}, QCborArray{404, 1}}},
-             {u"acceptableContentTypes"_s, QCborArray{u"application/pdf"_s}}},
-         {false, custom, pdf},
-         {false, custom, pdf}},
-        {"base with its tests off",
-         [] {
-             auto s = HCHTTPResponseSerializer::serializer();
-             s->setAcceptableStatusCodes(std::nullopt);
-             return s;
-         },
-         QCborMap{},
-         {false, std::nullopt, std::nullopt},
-         {false, std::nullopt, std::nullopt}},
-        {"JSON defaults",
-         [] { return HCJSONResponseSerializer::serializer(); },
-         QCborMap{{u"acceptableStatusCodes"_s, QCborArray{QCborArray{200, 100}}},
-                  {u"acceptableContentTypes"_s,
-                   QCborArray{u"application/json"_s, u"text/javascript"_s, u"text/json"_s}},
-                  {u"readingOptions"_s, 0},
-                  {u"removesKeysWithNullValues"_s, false}},
-         {true, success, JSONTypes},
-         {true, success, JSONTypes}},
+        {"base defaults", true, {false, success, {}}, {{codes, ok}}},
+        {"base, tests changed", false, {false, custom, pdf}, {{codes, okAnd404}, {types, pdfs}}},
+        {"base, tests off", false, {false, {}, {}}, {}},
+        {"JSON defaults", true, {true, success, JSONTypes}, JSONDefaults},
         // A JSON copy keeps its options but not its tests.
-        {"JSON with everything changed",
-         [&] {
-             auto s = HCJSONResponseSerializer::serializerWithReadingOptions(5);
-             s->setRemovesKeysWithNullValues(true);
-             s->setStringEncoding(zek::NSASCIIStringEncoding);
-             s->setAcceptableStatusCodes(std::nullopt);
-             s->setAcceptableContentTypes(pdf);
-             return s;
-         },
-         QCborMap{{u"acceptableContentTypes"_s, QCborArray{u"application/pdf"_s}},
-                  {u"readingOptions"_s, 5},
-                  {u"removesKeysWithNullValues"_s, true}},
-         {true, std::nullopt, pdf, 5, true},
-         {true, success, JSONTypes, 5, true}},
+        {"JSON, all changed", false, {true, {}, pdf, 5, true}, JSONChanged, JSONCopy},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        const auto serializer = row.make();
+        const auto json = HCJSONResponseSerializer::serializer();
+        const auto serializer = row.made.json ? json : HCHTTPResponseSerializer::serializer();
+        if (!row.defaults) {
+            json->setReadingOptions(row.made.readingOptions);
+            json->setRemovesKeysWithNullValues(row.made.removes);
+            serializer->setAcceptableStatusCodes(row.made.codes);
+            serializer->setAcceptableContentTypes(row.made.types);
+            serializer->setStringEncoding(zek::NSISOLatin1StringEncoding);
+        }
         QCborMap archive;
         serializer->encodeWithCoder(archive);
         EXPECT_EQ(archive, row.archive);
 
-        const bool json = stateOf(*serializer).json;
-        std::shared_ptr<HCHTTPResponseSerializer> decoded;
-        if (json) {
-            decoded = std::make_shared<HCJSONResponseSerializer>(archive);
-        } else {
-            decoded = std::make_shared<HCHTTPResponseSerializer>(archive);
-        }
+        const auto decoded = row.made.json ? std::make_shared<HCJSONResponseSerializer>(archive)
+                                           : std::make_shared<HCHTTPResponseSerializer>(archive);
         const auto copy = serializer->copy();
-        EXPECT_TRUE(stateOf(*decoded) == row.decoded);
-        EXPECT_TRUE(stateOf(*copy) == row.copied);
+        EXPECT_TRUE(stateOf(*decoded) == row.made);
+        EXPECT_TRUE(stateOf(*copy) == row.copied.value_or(row.made));
         EXPECT_EQ(decoded->stringEncoding(), zek::NSUTF8StringEncoding) << "never archived";
         EXPECT_EQ(copy->stringEncoding(), zek::NSUTF8StringEncoding) << "never copied";
     }
@@ -402,38 +343,30 @@ TEST(ResponseSerializer, ErrorChains)
     };
     const zek::Error statusOverType = over(status, QVariant::fromValue(type));
 
-    struct Chaining {
-        std::optional<zek::Error> error, underlying, expected;
-    };
-    const Chaining chaining[] = {
+    using Maybe = std::optional<zek::Error>;
+    const std::tuple<Maybe, Maybe, Maybe> chaining[] = {
         {std::nullopt, std::nullopt, std::nullopt},
         {std::nullopt, type, type},
         {status, std::nullopt, status},
         {status, type, statusOverType},
         {statusOverType, parser, statusOverType},
     };
-    for (const Chaining &c : chaining) {
-        EXPECT_EQ(HCErrorWithUnderlyingError(c.error, c.underlying), c.expected);
+    for (const auto &[error, underlying, expected] : chaining) {
+        EXPECT_EQ(HCErrorWithUnderlyingError(error, underlying), expected);
     }
 
-    struct Search {
-        std::optional<zek::Error> error;
-        qint64 code;
-        QString domain;
-        bool found;
+    // Searches for the type error's code.
+    const std::tuple<std::optional<zek::Error>, QString, bool> searches[] = {
+        {std::nullopt, domain, false},
+        {type, domain, true},
+        {type, u"elsewhere"_s, false},
+        {status, domain, false},
+        {statusOverType, domain, true},
+        {over(parser, QVariant::fromValue(statusOverType)), domain, true},
+        {over(status, u"not an error"_s), domain, false},
     };
-    const qint64 code = zek::NSURLErrorCannotDecodeContentData;
-    const Search searches[] = {
-        {std::nullopt, code, domain, false},
-        {type, code, domain, true},
-        {type, code, u"elsewhere"_s, false},
-        {status, code, domain, false},
-        {statusOverType, code, domain, true},
-        {over(parser, QVariant::fromValue(statusOverType)), code, domain, true},
-        {over(status, u"not an error"_s), code, domain, false},
-    };
-    for (const Search &s : searches) {
-        EXPECT_EQ(HCErrorOrUnderlyingErrorHasCodeInDomain(s.error, s.code, s.domain), s.found);
+    for (const auto &[error, inDomain, found] : searches) {
+        EXPECT_EQ(HCErrorOrUnderlyingErrorHasCodeInDomain(error, type.code(), inDomain), found);
     }
 }
 

@@ -2,27 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <gtest/gtest.h>
-#include <memory>
-
-namespace {
-
-class CoreApplicationEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { application_ = std::make_unique<QCoreApplication>(argc_, argv_); }
-    void TearDown() override { application_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[5] = "test";
-    char *argv_[2] = {name_, nullptr};
-    std::unique_ptr<QCoreApplication> application_;
-};
-
-[[maybe_unused]] const auto *environment =
-    ::testing::AddGlobalTestEnvironment(new CoreApplicationEnvironment);
-
-} // namespace
 
 bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout)
 {

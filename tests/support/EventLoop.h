@@ -5,6 +5,6 @@
 
 // Runs the calling thread's Qt event loop until `done` holds or `timeout` passes, and returns
 // done(). For waiting on outcomes with a generous deadline, never for measuring time.
-// Linking it gives the test binary a QCoreApplication, made before the first test.
+// Needs a QCoreApplication (zek_add_unit_test's QT_APPLICATION).
 bool waitUntil(const std::function<bool()> &done,
                std::chrono::milliseconds timeout = std::chrono::seconds(60));

@@ -9,18 +9,19 @@ ProcessResult runProcess(const QString &program, const QStringList &arguments,
     process.start(program, arguments);
     ProcessResult result;
     if (!process.waitForStarted(timeoutMs)) {
-        result.crashed = true;
         result.standardError = process.errorString().toUtf8();
         return result;
     }
     process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(timeoutMs)) {
+    const bool finished = process.waitForFinished(timeoutMs);
+    if (!finished) {
         process.kill();
         process.waitForFinished();
     }
-    result.crashed = process.exitStatus() != QProcess::NormalExit;
-    result.exitCode = process.exitCode();
+    if (finished && process.exitStatus() == QProcess::NormalExit) {
+        result.exitCode = process.exitCode();
+    }
     result.standardOutput = process.readAllStandardOutput();
     result.standardError = process.readAllStandardError();
     return result;

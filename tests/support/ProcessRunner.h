@@ -4,10 +4,10 @@
 #include <QString>
 #include <QStringList>
 
-// Runs a program to its end with the given bytes on standard input.
+// Runs a program to its end with the given bytes on standard input. A program that does not
+// start, crashes or times out has exit code -1.
 struct ProcessResult {
     int exitCode = -1;
-    bool crashed = false;
     QByteArray standardOutput;
     QByteArray standardError;
 };
