@@ -16,8 +16,23 @@ inline constexpr QLatin1StringView NSUnderlyingErrorKey{"NSUnderlyingError"};
 // Domain of errors whose code is an errno value.
 inline constexpr QLatin1StringView NSPOSIXErrorDomain{"NSPOSIXErrorDomain"};
 
+// Domain of the transport's errors (the connection's failures), whose codes
+// follow.
+inline constexpr QLatin1StringView NSURLErrorDomain{"NSURLErrorDomain"};
+
 // URL loading error codes.
+inline constexpr qint64 NSURLErrorUnknown = -1;
+inline constexpr qint64 NSURLErrorCancelled = -999;
 inline constexpr qint64 NSURLErrorBadURL = -1000;
+inline constexpr qint64 NSURLErrorTimedOut = -1001;
+inline constexpr qint64 NSURLErrorUnsupportedURL = -1002;
+inline constexpr qint64 NSURLErrorCannotFindHost = -1003;
+inline constexpr qint64 NSURLErrorCannotConnectToHost = -1004;
+inline constexpr qint64 NSURLErrorNetworkConnectionLost = -1005;
+inline constexpr qint64 NSURLErrorHTTPTooManyRedirects = -1007;
+inline constexpr qint64 NSURLErrorDataLengthExceedsMaximum = -1103;
+inline constexpr qint64 NSURLErrorSecureConnectionFailed = -1200;
+inline constexpr qint64 NSURLErrorServerCertificateUntrusted = -1202;
 inline constexpr qint64 NSURLErrorBadServerResponse = -1011;
 inline constexpr qint64 NSURLErrorCannotDecodeContentData = -1016;
 

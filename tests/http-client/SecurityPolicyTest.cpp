@@ -4,12 +4,11 @@
 // trust store is this run's root alone.
 
 #include "HCSecurityPolicy.h"
-#include "ProcessRunner.h"
 #include "SpoolFiles.h"
+#include "TestPKI.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <array>
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
@@ -22,41 +21,10 @@ namespace {
 enum Cert { Root, Intermediate, HostLeaf, AddressLeaf, SelfSigned, OtherRoot, NotACertificate };
 using Certs = std::vector<Cert>;
 
-// The host leaf also names 127.0.0.1 as a DNS name, which must not make it a
-// certificate for that address.
-constexpr const char *kOpenSSLConfig = R"([req]
-distinguished_name = dn
-prompt = no
-[dn]
-CN = unused
-[ca]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign, cRLSign
-[host]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = serverAuth
-subjectAltName = DNS:device.test, DNS:127.0.0.1
-[address]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = serverAuth
-subjectAltName = IP:127.0.0.1
-)";
-
-QByteArray runOpenSSL(const QStringList &arguments)
-{
-    const ProcessResult result = runProcess(QStringLiteral(ZEK_OPENSSL), arguments);
-    EXPECT_EQ(result.exitCode, 0) << result.standardError.toStdString();
-    return result.standardOutput;
-}
-
-class TestPKI {
+class Certificates {
 public:
-    TestPKI()
+    Certificates()
     {
-        const QString dir = directory_.path();
-        writeFile(dir + u"/openssl.cnf"_s, kOpenSSLConfig);
         struct Made {
             Cert cert;
             const char *name;
@@ -72,30 +40,18 @@ public:
             {OtherRoot, "other root", "ca", std::nullopt},
         };
         for (const Made &m : made) {
-            const QString base = dir + u'/' + QString::number(m.cert);
-            QStringList arguments =
-                u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30"_s.split(
-                    u' ');
-            arguments << u"-config"_s << dir + u"/openssl.cnf"_s << u"-extensions"_s
-                      << QString::fromUtf8(m.extensions) << u"-subj"_s
-                      << u"/CN="_s + QString::fromUtf8(m.name) << u"-keyout"_s << base + u".key"_s
-                      << u"-out"_s << base + u".pem"_s;
-            if (m.issuer) {
-                const QString issuer = dir + u'/' + QString::number(*m.issuer);
-                arguments << u"-CA"_s << issuer + u".pem"_s << u"-CAkey"_s << issuer + u".key"_s;
-            }
-            runOpenSSL(arguments);
-            certificates_[m.cert] = readPEM(base + u".pem"_s);
+            pki_.make(QString::number(m.cert), QString::fromUtf8(m.name),
+                      QString::fromUtf8(m.extensions),
+                      m.issuer ? QString::number(*m.issuer) : QString());
+            certificates_[m.cert] = readPEM(pki_.certificatePath(QString::number(m.cert)));
             // The key as openssl itself exports it: what the policy's keys are
             // compared with.
-            keys_[m.cert] = runOpenSSL({u"pkey"_s, u"-in"_s, base + u".key"_s, u"-pubout"_s});
+            keys_[m.cert] = pki_.publicKeyPEM(QString::number(m.cert));
         }
-        // The trust store must be chosen before the first evaluation reads it.
-        qputenv("SSL_CERT_FILE", QFile::encodeName(dir + u'/' + QString::number(Root) + u".pem"_s));
-        qputenv("SSL_CERT_DIR", QFile::encodeName(dir + u"/no-such-directory"_s));
+        pki_.trustOnly(QString::number(Root));
     }
 
-    QString path() const { return directory_.path(); }
+    QString path() const { return pki_.path(); }
     zek::Certificate certificate(Cert cert) const { return certificates_.at(cert); }
     QByteArray der(Cert cert) const
     {
@@ -114,15 +70,15 @@ private:
         return zek::Certificate(certificate, X509_free);
     }
 
-    QTemporaryDir directory_;
+    TestPKI pki_;
     std::array<zek::Certificate, NotACertificate> certificates_;
     std::array<QByteArray, NotACertificate> keys_;
 };
 
 // Made once per process, before any evaluation.
-const TestPKI &pki()
+const Certificates &pki()
 {
-    static const TestPKI made;
+    static const Certificates made;
     return made;
 }
 

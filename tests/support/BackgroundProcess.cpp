@@ -43,6 +43,13 @@ bool BackgroundProcess::waitFor(const QByteArray &text, const QByteArray &stream
     return true;
 }
 
+void BackgroundProcess::readMore(int timeoutMs)
+{
+    collect();
+    process_.waitForReadyRead(timeoutMs);
+    collect();
+}
+
 void BackgroundProcess::collect()
 {
     output_ += process_.readAllStandardOutput();

@@ -21,6 +21,9 @@ public:
     bool waitForOutput(const QByteArray &text, int timeoutMs = 60000);
     bool waitForError(const QByteArray &text, int timeoutMs = 60000);
 
+    // Takes in what the program has printed, waiting up to timeoutMs for something new.
+    void readMore(int timeoutMs);
+
     qint64 processId() const { return process_.processId(); }
     const QByteArray &output() const { return output_; }
     const QByteArray &error() const { return error_; }

@@ -1,0 +1,381 @@
+// The transport against the local test server: real exchanges over HTTP and
+// HTTPS, with the main thread's event loop running, as the multipart body
+// needs it to be read.
+
+#include "EventLoop.h"
+#include "HCHTTPRequestSerializer.h"
+#include "HCMultipartBodyStream.h"
+#include "HCSecurityPolicy.h"
+#include "HCURLConnection.h"
+#include "MultipartSupport.h"
+#include "SpoolFiles.h"
+#include "StreamReading.h"
+#include "TestHTTPServer.h"
+#include "TestPKI.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Exchanges with the local server must not go through a proxy that the
+// environment names.
+const bool kNoProxies = [] {
+    for (const char *name :
+         {"http_proxy", "https_proxy", "all_proxy", "HTTPS_PROXY", "ALL_PROXY"}) {
+        qunsetenv(name);
+    }
+    return true;
+}();
+
+// What a connection reported, and whether it kept to the rules: every call
+// on the network thread, the head before the body, nothing after the end.
+class Recorder : public HCURLConnectionDelegate {
+public:
+    explicit Recorder(std::shared_ptr<HCSecurityPolicy> policy = HCSecurityPolicy::defaultPolicy())
+        : policy_(std::move(policy))
+    {}
+
+    bool connectionShouldTrustServer(HCURLConnection &, zek::ServerTrust &trust,
+                                     const QString &host) override
+    {
+        const std::lock_guard lock(mutex_);
+        check(!response_);
+        trustedHosts_.append(host);
+        return policy_->evaluateServerTrust(trust, host);
+    }
+    void connectionDidReceiveResponse(HCURLConnection &, const HCHTTPURLResponse &response) override
+    {
+        const std::lock_guard lock(mutex_);
+        check(!response_);
+        response_ = response;
+    }
+    void connectionDidReceiveData(HCURLConnection &, const QByteArray &data) override
+    {
+        const std::lock_guard lock(mutex_);
+        check(response_.has_value());
+        data_ += data;
+    }
+    void connectionDidFinishLoading(HCURLConnection &) override
+    {
+        const std::lock_guard lock(mutex_);
+        end();
+    }
+    void connectionDidFail(HCURLConnection &, const zek::Error &error) override
+    {
+        const std::lock_guard lock(mutex_);
+        end();
+        error_ = error;
+    }
+
+    bool done() const { return ends_ > 0; }
+    bool keptRules() const { return rulesKept_ && ends_ == 1; }
+    std::optional<HCHTTPURLResponse> response() const { return locked(response_); }
+    QByteArray data() const { return locked(data_); }
+    std::optional<zek::Error> error() const { return locked(error_); }
+    QStringList trustedHosts() const { return locked(trustedHosts_); }
+    QJsonObject echo() const { return QJsonDocument::fromJson(data()).object(); }
+
+private:
+    void check(bool holds)
+    {
+        rulesKept_ = rulesKept_ && holds && ends_ == 0 &&
+                     QThread::currentThread() == HCURLConnection::networkRequestThread();
+    }
+    void end()
+    {
+        check(true);
+        ++ends_;
+    }
+    template <typename T> T locked(const T &value) const
+    {
+        const std::lock_guard lock(mutex_);
+        return value;
+    }
+
+    std::shared_ptr<HCSecurityPolicy> policy_;
+    mutable std::mutex mutex_;
+    std::optional<HCHTTPURLResponse> response_;
+    QByteArray data_;
+    std::optional<zek::Error> error_;
+    QStringList trustedHosts_;
+    std::atomic<int> ends_ = 0;
+    bool rulesKept_ = true;
+};
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+// The body the request's stream will send, from a copy of it.
+QByteArray bodyOf(const HCURLRequest &request)
+{
+    if (!request.HTTPBodyStream()) {
+        return request.HTTPBody();
+    }
+    return readWholeStream(*bodyStreamOf(request).copy()).value_or("unreadable");
+}
+
+// A POST to URL whose multipart body holds a file of the given bytes.
+HCURLRequest uploadTo(const QString &URL, const QString &filePath, const QByteArray &contents)
+{
+    writeFile(filePath, contents);
+    return HCHTTPRequestSerializer()
+        .multipartFormRequestWithMethod(
+            u"POST"_s, URL, QVariantMap{{u"job"_s, u"1"_s}},
+            [&](HCMultipartFormData &formData) {
+                formData.appendPartWithFileURL(QUrl::fromLocalFile(filePath), u"file"_s,
+                                               u"job name.pdf"_s, u"application/pdf"_s, nullptr);
+            },
+            nullptr)
+        .value();
+}
+
+// Runs the exchange with the main thread's event loop turning; cancels it
+// after cancelAfterMs when that is not negative.
+std::shared_ptr<Recorder>
+runExchange(const HCURLRequest &request,
+            std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>(),
+            int cancelAfterMs = -1)
+{
+    const auto connection = HCURLConnection::connectionWithRequest(request, recorder);
+    connection->start();
+    if (cancelAfterMs >= 0) {
+        QTimer::singleShot(cancelAfterMs, [connection] { connection->cancel(); });
+    }
+    EXPECT_TRUE(waitUntil([&] { return recorder->done(); }));
+    return recorder;
+}
+
+// A port on 127.0.0.1 where nothing listens, held for as long as this lives.
+class ClosedPort {
+public:
+    ClosedPort() : socket_(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(socket_, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::getsockname(socket_, reinterpret_cast<sockaddr *>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~ClosedPort() { ::close(socket_); }
+    quint16 port() const { return port_; }
+
+private:
+    int socket_;
+    quint16 port_ = 0;
+};
+
+void expectURLError(const Recorder &recorder, qint64 code, const QString &failingURL,
+                    const char *what)
+{
+    const std::optional<zek::Error> error = recorder.error();
+    ASSERT_TRUE(error) << what;
+    EXPECT_EQ(error->domain(), zek::NSURLErrorDomain) << what;
+    EXPECT_EQ(error->code(), code) << what;
+    EXPECT_FALSE(error->userInfo().value(zek::NSLocalizedDescriptionKey).toString().isEmpty())
+        << what;
+    EXPECT_EQ(error->userInfo().value(zek::NSURLErrorFailingURLErrorKey).toUrl(), QUrl(failingURL))
+        << what;
+}
+
+TEST(URLConnection, ExchangesOverHTTP)
+{
+    TestHTTPServer server;
+    ASSERT_NE(server.port(), 0);
+    const ClosedPort closedPort;
+    QTemporaryDir directory;
+    // Larger than curl's buffer, so the body goes out in several reads.
+    const QByteArray file = sampleBytes(700 * 1024);
+
+    // error 0 is success; an upload must reach the server as sent, on every
+    // hop of a redirect.
+    struct Row {
+        const char *what;
+        QString path;
+        bool upload = false;
+        qint64 error = 0;
+        qint64 status = 200;
+        QString MIMEType = u"application/json"_s;
+        int hops = 1;
+        double timeout = 30;
+        int cancelAfterMs = -1;
+    };
+    const Row rows[] = {
+        {"upload", u"/echo"_s, true},
+        {"status and type", u"/status/418?type=Application/Problem%2BJSON;%20charset=UTF-8"_s,
+         false, 0, 418, u"application/problem+json"_s},
+        {"307 keeps the POST", u"/redirect/5/307"_s, true, 0, 200, u"application/json"_s, 6},
+        {"303 keeps the POST", u"/redirect/5/303"_s, true, 0, 200, u"application/json"_s, 6},
+        {"sixth redirect", u"/redirect/6/302"_s, true, zek::NSURLErrorHTTPTooManyRedirects},
+        {"refused", u"refused"_s, false, zek::NSURLErrorCannotConnectToHost},
+        {"never answers", u"/silent"_s, true, zek::NSURLErrorTimedOut, 0, {}, 1, 0.5},
+        {"cancelled", u"/silent"_s, true, zek::NSURLErrorCancelled, 0, {}, 1, 30, 300},
+        {"reply too large", u"/bytes/%1"_s.arg(HCURLConnection::maximumReplyLength + 1), false,
+         zek::NSURLErrorDataLengthExceedsMaximum},
+        {"connection lost", u"/truncate"_s, false, zek::NSURLErrorNetworkConnectionLost},
+    };
+    for (const Row &row : rows) {
+        const QString URL = row.path == u"refused"_s
+                                ? u"http://127.0.0.1:%1/echo"_s.arg(closedPort.port())
+                                : server.URL(row.path);
+        HCURLRequest request = row.upload ? uploadTo(URL, directory.filePath(u"job"_s), file)
+                                          : HCURLRequest(QUrl(URL));
+        request.setTimeoutInterval(row.timeout);
+        const QByteArray sent = bodyOf(request);
+        const qsizetype requestsBefore = server.requests().size();
+        QElapsedTimer elapsed;
+        elapsed.start();
+
+        const auto recorder = runExchange(request, std::make_shared<Recorder>(), row.cancelAfterMs);
+
+        EXPECT_TRUE(recorder->keptRules()) << row.what;
+        if (row.error != 0) {
+            expectURLError(*recorder, row.error,
+                           row.error == zek::NSURLErrorHTTPTooManyRedirects
+                               ? server.URL(u"/redirect/1/302"_s)
+                               : URL,
+                           row.what);
+            EXPECT_LT(elapsed.elapsed(), 10000) << row.what;
+            continue;
+        }
+        ASSERT_FALSE(recorder->error()) << row.what << recorder->error()->code();
+        const std::optional<HCHTTPURLResponse> response = recorder->response();
+        ASSERT_TRUE(response) << row.what;
+        EXPECT_EQ(response->statusCode(), row.status) << row.what;
+        EXPECT_EQ(response->MIMEType(), row.MIMEType) << row.what;
+        if (!row.upload) {
+            EXPECT_EQ(response->textEncodingName(), u"UTF-8"_s) << row.what;
+            EXPECT_EQ(recorder->data(), "status body") << row.what;
+            continue;
+        }
+        const QJsonObject echo = recorder->echo();
+        const QJsonObject headers = echo[u"headers"_s].toObject();
+        EXPECT_EQ(response->URL().path(), QUrl(URL).path().startsWith(u"/redirect"_s)
+                                              ? u"/redirect/0/%1"_s.arg(row.path.right(3))
+                                              : u"/echo"_s)
+            << row.what;
+        EXPECT_EQ(echo[u"method"_s].toString(), u"POST"_s) << row.what;
+        EXPECT_EQ(echo[u"sha256"_s].toString(), sha256(sent)) << row.what;
+        EXPECT_EQ(headers[u"Content-Length"_s].toString(), QString::number(sent.size()))
+            << row.what;
+        EXPECT_EQ(headers[u"Content-Type"_s].toString(),
+                  request.valueForHTTPHeaderField(u"Content-Type"))
+            << row.what;
+        EXPECT_FALSE(headers.contains(u"Expect"_s)) << row.what;
+        EXPECT_TRUE(sent.contains(file)) << row.what;
+        const QByteArrayList requests =
+            server.requests(requestsBefore + row.hops).mid(requestsBefore);
+        EXPECT_EQ(requests.size(), row.hops) << row.what;
+        for (const QByteArray &line : requests) {
+            EXPECT_TRUE(line.startsWith("REQUEST POST ") &&
+                        line.endsWith(" " + QByteArray::number(sent.size()) + " " +
+                                      sha256(sent).toLatin1()))
+                << row.what << ": " << line.toStdString();
+        }
+    }
+}
+
+TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
+{
+    static const TestPKI pki = [] {
+        TestPKI made;
+        made.make(u"root"_s, u"root"_s, u"ca"_s);
+        made.make(u"intermediate"_s, u"intermediate"_s, u"ca"_s, u"root"_s);
+        made.make(u"address"_s, u"address"_s, u"address"_s, u"intermediate"_s);
+        made.make(u"host"_s, u"device.test"_s, u"host"_s, u"intermediate"_s);
+        made.make(u"self-signed"_s, u"address"_s, u"address"_s);
+        made.make(u"other root"_s, u"other root"_s, u"ca"_s);
+        made.trustOnly(u"root"_s);
+        return made;
+    }();
+    // Pinned to a root that did not sign the server's chain.
+    const auto pinned = HCSecurityPolicy::policyWithPinningMode(HCSSLPinningModeCertificate);
+    const QByteArrayList pem =
+        readFile(pki.certificatePath(u"other root"_s).toStdString()).trimmed().split('\n');
+    pinned->setPinnedCertificates(
+        QList<QByteArray>{QByteArray::fromBase64(pem.mid(1, pem.size() - 2).join())});
+
+    struct Row {
+        const char *what;
+        QStringList chain;
+        std::shared_ptr<HCSecurityPolicy> policy;
+        bool trusted;
+    };
+    const Row rows[] = {
+        {"trusted chain",
+         {u"address"_s, u"intermediate"_s},
+         HCSecurityPolicy::defaultPolicy(),
+         true},
+        {"self-signed", {u"self-signed"_s}, HCSecurityPolicy::defaultPolicy(), false},
+        {"wrong host", {u"host"_s, u"intermediate"_s}, HCSecurityPolicy::defaultPolicy(), false},
+        {"pin mismatch", {u"address"_s, u"intermediate"_s}, pinned, false},
+    };
+    for (const Row &row : rows) {
+        TestHTTPServer server(pki.chainPath(row.chain), pki.keyPath(row.chain.first()));
+        ASSERT_NE(server.port(), 0) << row.what;
+        HCURLRequest request(QUrl(server.URL(u"/echo"_s)));
+        request.setHTTPMethod(u"POST"_s);
+        request.setHTTPBody("in memory");
+
+        const auto recorder = runExchange(request, std::make_shared<Recorder>(row.policy));
+
+        EXPECT_TRUE(recorder->keptRules()) << row.what;
+        EXPECT_EQ(recorder->trustedHosts(), QStringList{u"127.0.0.1"_s}) << row.what;
+        if (row.trusted) {
+            ASSERT_FALSE(recorder->error()) << row.what << recorder->error()->code();
+            EXPECT_EQ(recorder->echo()[u"sha256"_s].toString(), sha256("in memory")) << row.what;
+            EXPECT_EQ(server.requests(1).size(), 1) << row.what;
+        } else {
+            expectURLError(*recorder, zek::NSURLErrorServerCertificateUntrusted,
+                           server.URL(u"/echo"_s), row.what);
+            EXPECT_TRUE(server.waitForOutput("HANDSHAKE-FAILED")) << row.what;
+            EXPECT_TRUE(server.requests().isEmpty()) << row.what;
+        }
+    }
+}
+
+TEST(URLConnection, ManyExchangesRunAtOnceOnTheNetworkThread)
+{
+    TestHTTPServer server;
+    ASSERT_NE(server.port(), 0);
+    constexpr int kCount = 24;
+    std::vector<std::shared_ptr<Recorder>> recorders;
+    std::vector<QByteArray> sent;
+    for (int i = 0; i < kCount; ++i) {
+        // Half of them are redirected once, so exchanges start while others end.
+        const HCURLRequest request =
+            uploadRequest(u"job %1.pdf"_s.arg(i), sampleBytes(100 * 1024 + i, quint32(i)));
+        HCURLRequest sentTo = request;
+        sentTo.setURL(QUrl(server.URL(i % 2 ? u"/redirect/1/307"_s : u"/echo"_s)));
+        sent.push_back(bodyOf(sentTo));
+        recorders.push_back(std::make_shared<Recorder>());
+        HCURLConnection::connectionWithRequest(sentTo, recorders.back())->start();
+    }
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(recorders.begin(), recorders.end(),
+                           [](const auto &recorder) { return recorder->done(); });
+    }));
+    for (int i = 0; i < kCount; ++i) {
+        EXPECT_TRUE(recorders[i]->keptRules()) << i;
+        EXPECT_EQ(recorders[i]->error().value_or(zek::Error()).code(), 0) << i;
+        EXPECT_EQ(recorders[i]->echo()[u"sha256"_s].toString(), sha256(sent[i])) << i;
+    }
+}
+
+} // namespace
