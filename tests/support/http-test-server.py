@@ -74,6 +74,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
               flush=True)
         if parts[0] == "redirect" and int(parts[1]) > 0:
             target = "/redirect/%d/%s" % (int(parts[1]) - 1, parts[2])
+            if url.query:
+                target += "?" + url.query
             self.reply(int(parts[2]), "text/plain", b"moved", [("Location", target)])
         elif parts[0] in ("echo", "redirect"):
             if "save" in query:

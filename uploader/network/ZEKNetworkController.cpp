@@ -24,40 +24,45 @@ zek::Error uploaderError(const char *description)
                         QCoreApplication::translate("ZEKNetworkController", description)}});
 }
 
-// The whole file, or none when it is not a regular file that can be read. A
-// symbolic link is refused (the spool tree has directories that anybody may
-// write to), and so is anything whose reading could wait, such as a FIFO.
-std::optional<QByteArray> readRegularFile(const QUrl &file)
-{
-    if (!file.isLocalFile()) {
-        return std::nullopt;
+// The job file, opened through a descriptor that does not follow a symbolic
+// link (the spool tree has directories that anybody may write to) and cannot
+// wait (a FIFO would freeze the main thread), and only if it is a regular
+// file. The descriptor stays open for the whole upload and the body is read
+// through its /proc/self/fd link as it is sent, so that it is always the file
+// checked here, read from its start on every send (a redirect sends it again),
+// and never held whole: a job may be hundreds of megabytes.
+class JobFile {
+public:
+    static std::shared_ptr<JobFile> open(const QUrl &file)
+    {
+        if (!file.isLocalFile()) {
+            return nullptr;
+        }
+        const QByteArray path = QFile::encodeName(file.toLocalFile());
+        auto job = std::make_shared<JobFile>(
+            ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat status {};
+        if (job->fd_ < 0 || ::fstat(job->fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+            return nullptr;
+        }
+        return job;
     }
-    const QByteArray path = QFile::encodeName(file.toLocalFile());
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    std::optional<QByteArray> contents;
-    struct stat status {};
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-        QByteArray bytes;
-        bytes.reserve(qsizetype(status.st_size));
-        char buffer[65536];
-        for (;;) {
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got > 0) {
-                bytes.append(buffer, qsizetype(got));
-            } else if (got == 0) {
-                contents = std::move(bytes);
-                break;
-            } else if (errno != EINTR) {
-                break;
-            }
+
+    explicit JobFile(int fd) : fd_(fd) {}
+    ~JobFile()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
         }
     }
-    ::close(fd);
-    return contents;
-}
+    JobFile(const JobFile &) = delete;
+    JobFile &operator=(const JobFile &) = delete;
+
+    QUrl URL() const { return QUrl::fromLocalFile(QStringLiteral("/proc/self/fd/%1").arg(fd_)); }
+
+private:
+    int fd_;
+};
 
 // The last path component of the URL's encoded text.
 QString lastPathComponent(const QUrl &file)
@@ -84,8 +89,8 @@ void ZEKNetworkController::uploadFile(const QUrl &file, const QUrl &toResource,
         withCompletion(QVariant(), uploaderError("Missing resource url"));
         return;
     }
-    const std::optional<QByteArray> data = readRegularFile(file);
-    if (!data) {
+    const std::shared_ptr<JobFile> job = JobFile::open(file);
+    if (!job) {
         withCompletion(QVariant(), uploaderError("Missing file data"));
         return;
     }
@@ -100,14 +105,16 @@ void ZEKNetworkController::uploadFile(const QUrl &file, const QUrl &toResource,
     manager->POST(
         toResource.toString(QUrl::FullyEncoded), QVariantMap(),
         [&](HCMultipartFormData &formData) {
-            formData.appendPartWithFileData(*data, u"file"_s, fileName, u"application/pdf"_s);
+            formData.appendPartWithFileURL(job->URL(), u"file"_s, fileName, u"application/pdf"_s,
+                                           nullptr);
         },
-        [completion](const std::shared_ptr<HCHTTPRequestOperation> &,
-                     const QVariant &responseObject) {
+        // Each callback keeps the file open until the upload has ended.
+        [completion, job](const std::shared_ptr<HCHTTPRequestOperation> &,
+                          const QVariant &responseObject) {
             (*completion)(responseObject, std::nullopt);
         },
-        [completion](const std::shared_ptr<HCHTTPRequestOperation> &operation,
-                     const zek::Error &error) {
+        [completion, job](const std::shared_ptr<HCHTTPRequestOperation> &operation,
+                          const zek::Error &error) {
             // The device's own explanation, when it gave one.
             QVariant result;
             if (operation) {

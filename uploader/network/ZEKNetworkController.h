@@ -28,8 +28,9 @@ public:
     // domain zek::kApplicationIdentifier with code 0), which reach it before
     // this returns.
     //
-    // The file is read whole, now, without following a symbolic link and
-    // without waiting: anything but a readable regular file is missing data.
+    // The file is opened now, without following a symbolic link and without
+    // waiting: anything but a regular file that opens is missing data. Its
+    // bytes are read from that descriptor as they are sent, never held whole.
     // Each call has its own request manager; nothing is kept here.
     static void uploadFile(const QUrl &file, const QUrl &toResource,
                            UploadCompletion withCompletion);
