@@ -10,6 +10,7 @@ that no request byte arrived). Paths:
   /echo[?save=FILE]        200, JSON: method, path, headers, length, sha256; the body
                            is written to FILE when asked
   /status/CODE?type=T      CODE with Content-Type T and a short body
+  /json/CODE               CODE with a JSON body
   /redirect/N/CODE         CODE to /redirect/N-1/CODE, and at N = 0 the same as /echo
   /silent                  reads the request and never answers
   /bytes/N                 200 with N bytes of body
@@ -89,6 +90,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 "sha256": hashlib.sha256(body).hexdigest(),
             }
             self.reply(200, "application/json", json.dumps(echo).encode())
+        elif parts[0] == "json":
+            self.reply(int(parts[1]), "application/json", json.dumps({"code": int(parts[1])}).encode())
         elif parts[0] == "status":
             self.reply(int(parts[1]), query.get("type", "text/plain"), b"status body")
         elif parts[0] == "silent":
