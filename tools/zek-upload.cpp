@@ -27,7 +27,9 @@ int main(int argc, char **argv)
 
     ZEKLog &log = ZEKLog::sharedLog();
     log.subscribe([](const QString &text) {
-        std::fputs(text.toUtf8().append('\n').constData(), stdout);
+        // Written whole: a device's reply may hold NUL bytes.
+        const QByteArray line = text.toUtf8().append('\n');
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
         std::fflush(stdout);
     });
 

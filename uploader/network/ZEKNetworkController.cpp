@@ -40,9 +40,17 @@ public:
         }
         const QByteArray path = QFile::encodeName(file.toLocalFile());
         auto job = std::make_shared<JobFile>(
-            ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+            ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         struct stat status {};
         if (job->fd_ < 0 || ::fstat(job->fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+            return nullptr;
+        }
+        // The link must lead to this very file (it does not without /proc): a part that
+        // cannot be read would otherwise be left out of the body, and the device would count
+        // an empty upload as a job done.
+        struct stat linked {};
+        if (::stat(QFile::encodeName(job->URL().toLocalFile()).constData(), &linked) != 0 ||
+            linked.st_dev != status.st_dev || linked.st_ino != status.st_ino) {
             return nullptr;
         }
         return job;
@@ -105,6 +113,7 @@ void ZEKNetworkController::uploadFile(const QUrl &file, const QUrl &toResource,
     manager->POST(
         toResource.toString(QUrl::FullyEncoded), QVariantMap(),
         [&](HCMultipartFormData &formData) {
+            // Cannot fail: the link was checked when the file was opened.
             formData.appendPartWithFileURL(job->URL(), u"file"_s, fileName, u"application/pdf"_s,
                                            nullptr);
         },
