@@ -30,16 +30,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Exchanges with the local server must not go through a proxy that the
-// environment names.
-const bool kNoProxies = [] {
-    for (const char *name :
-         {"http_proxy", "https_proxy", "all_proxy", "HTTPS_PROXY", "ALL_PROXY"}) {
-        qunsetenv(name);
-    }
-    return true;
-}();
-
 // What a connection reported, and whether it kept to the rules: every call
 // on the network thread, the head before the body, nothing after the end.
 class Recorder : public HCURLConnectionDelegate {
@@ -159,27 +149,6 @@ runExchange(const HCURLRequest &request,
     EXPECT_TRUE(waitUntil([&] { return recorder->done(); }));
     return recorder;
 }
-
-// A port on 127.0.0.1 where nothing listens, held for as long as this lives.
-class ClosedPort {
-public:
-    ClosedPort() : socket_(::socket(AF_INET, SOCK_STREAM, 0))
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(socket_, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::getsockname(socket_, reinterpret_cast<sockaddr *>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~ClosedPort() { ::close(socket_); }
-    quint16 port() const { return port_; }
-
-private:
-    int socket_;
-    quint16 port_ = 0;
-};
 
 void expectURLError(const Recorder &recorder, qint64 code, const QString &failingURL,
                     const char *what)

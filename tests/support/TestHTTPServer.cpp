@@ -1,13 +1,29 @@
 #include "TestHTTPServer.h"
 
 #include <QDeadlineTimer>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
+void clearProxies()
+{
+    static const bool cleared = [] {
+        for (const char *name :
+             {"http_proxy", "https_proxy", "all_proxy", "HTTPS_PROXY", "ALL_PROXY"}) {
+            qunsetenv(name);
+        }
+        return true;
+    }();
+    (void)cleared;
+}
+
 QStringList serverArguments(const QString &chainPath, const QString &keyPath)
 {
+    clearProxies();
     QStringList arguments{QStringLiteral(ZEK_HTTP_TEST_SERVER)};
     if (!chainPath.isEmpty()) {
         arguments << u"--cert"_s << chainPath << u"--key"_s << keyPath;
@@ -54,4 +70,21 @@ QByteArrayList TestHTTPServer::requests(qsizetype atLeast)
         }
         process_.readMore(100);
     }
+}
+
+ClosedPort::ClosedPort() : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+{
+    clearProxies();
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(socket_, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::getsockname(socket_, reinterpret_cast<sockaddr *>(&address), &length);
+    port_ = ntohs(address.sin_port);
+}
+
+ClosedPort::~ClosedPort()
+{
+    ::close(socket_);
 }

@@ -7,7 +7,8 @@
 
 // The local test server (http-test-server.py, whose paths choose what it does) on 127.0.0.1 at a
 // port of its own, over HTTP, or over HTTPS with a certificate chain and its key. It ends with
-// this object.
+// this object. Making one clears the proxies the environment names, for the whole test process:
+// exchanges with it must not go elsewhere.
 class TestHTTPServer {
 public:
     TestHTTPServer();
@@ -26,5 +27,21 @@ public:
 private:
     BackgroundProcess process_;
     QString scheme_;
+    quint16 port_ = 0;
+};
+
+// A port on 127.0.0.1 that is bound but not listening, so connecting to it is refused; held for
+// as long as this lives. Making one clears the environment's proxies too.
+class ClosedPort {
+public:
+    ClosedPort();
+    ~ClosedPort();
+    ClosedPort(const ClosedPort &) = delete;
+    ClosedPort &operator=(const ClosedPort &) = delete;
+
+    quint16 port() const { return port_; }
+
+private:
+    int socket_;
     quint16 port_ = 0;
 };

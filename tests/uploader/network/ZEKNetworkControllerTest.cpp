@@ -25,35 +25,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const bool kNoProxies = [] {
-    for (const char *name :
-         {"http_proxy", "https_proxy", "all_proxy", "HTTPS_PROXY", "ALL_PROXY"}) {
-        qunsetenv(name);
-    }
-    return true;
-}();
-
-// A port on 127.0.0.1 that is bound but not listening, so connecting is refused.
-class ClosedPort {
-public:
-    ClosedPort() : fd_(::socket(AF_INET, SOCK_STREAM, 0))
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~ClosedPort() { ::close(fd_); }
-    quint16 port() const { return port_; }
-
-private:
-    int fd_;
-    quint16 port_ = 0;
-};
-
 struct Completion {
     int calls = 0;
     bool onMainThread = true;
