@@ -1,0 +1,61 @@
+#pragma once
+
+#include "AvahiConnection.h"
+#include "NetService.h"
+
+#include <QTimer>
+#include <avahi-client/lookup.h>
+#include <avahi-client/publish.h>
+#include <memory>
+
+namespace zek {
+
+// A service on avahi-daemon. Resolution asks for the IPv4 and the IPv6
+// address at once and reports as soon as the IPv4 one is known (IPv6 after
+// it, when it came first); a device that has only IPv6 is reported when the
+// time runs out. Publication announces it on every interface.
+class AvahiNetService : public NetService, public std::enable_shared_from_this<AvahiNetService> {
+public:
+    // browseType and browseDomain: the names as Avahi gave them, for resolving.
+    AvahiNetService(const QString &domain, const QString &type, const QString &name, int port,
+                    QByteArray browseType = {}, QByteArray browseDomain = {});
+    ~AvahiNetService() override;
+
+    void resolveWithTimeout(double timeout) override;
+    void publish() override;
+    void stop() override;
+
+private:
+    struct Found {
+        QString hostName;
+        int port = -1;
+        QByteArray txtRecordData;
+        QByteArray ipv4;
+        QByteArray ipv6;
+    };
+
+    static void resolverEvent(AvahiServiceResolver *resolver, AvahiIfIndex interface,
+                              AvahiProtocol protocol, AvahiResolverEvent event, const char *name,
+                              const char *type, const char *domain, const char *hostName,
+                              const AvahiAddress *address, uint16_t port, AvahiStringList *txt,
+                              AvahiLookupResultFlags flags, void *userdata);
+    static void groupEvent(AvahiEntryGroup *group, AvahiEntryGroupState state, void *userdata);
+    void resolved(AvahiServiceResolver *resolver, AvahiIfIndex interface, const char *hostName,
+                  const AvahiAddress *address, uint16_t port, AvahiStringList *txt);
+    void resolverFailed(AvahiServiceResolver *resolver);
+    void finishResolving();
+    void freeResolvers();
+    void freeGroup();
+    void freeHandles();
+
+    QByteArray browseType_;
+    QByteArray browseDomain_;
+    AvahiServiceResolver *ipv4Resolver_ = nullptr;
+    AvahiServiceResolver *ipv6Resolver_ = nullptr;
+    Found found_;
+    QTimer resolveTimeout_;
+    AvahiEntryGroup *group_ = nullptr;
+    AvahiConnection::Token lossToken_;
+};
+
+} // namespace zek
