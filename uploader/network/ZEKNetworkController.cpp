@@ -2,12 +2,17 @@
 
 #include "HCHTTPRequestOperationManager.h"
 #include "HCJSONResponseSerializer.h"
+#include "ZEKDeviceSelection.h"
 #include "ZEKIdentity.h"
+#include "ZEKLog.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +21,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr double kUploadTimeoutInterval = 15.0;
+constexpr double kResolveTimeout = 0.5;
 
 zek::Error uploaderError(const char *description)
 {
@@ -86,8 +92,91 @@ QString lastPathComponent(const QUrl &file)
 
 ZEKNetworkController &ZEKNetworkController::sharedNetworkController()
 {
-    static ZEKNetworkController *const shared = new ZEKNetworkController;
+    static ZEKNetworkController *const shared =
+        new ZEKNetworkController(zek::DNSServiceDiscovery::system());
     return *shared;
+}
+
+ZEKNetworkController::ZEKNetworkController(zek::DNSServiceDiscovery &discovery)
+    : bonjourController_(ZEKBonjourController::create(discovery))
+{}
+
+ZEKNetworkController::~ZEKNetworkController()
+{
+    for (const auto &service : lastSearchServices_.value_or(Services{})) {
+        service->setDelegate(nullptr);
+    }
+}
+
+void ZEKNetworkController::bonjourSearchAvailableServicesWithCompletion(
+    SearchCompletion completion, ResolvedCompletion resolvedWithCompletion)
+{
+    lastSearchServices_.reset();
+    bonjourController_->findServicesOfType(
+        Hypertext_Transfer,
+        [](const QStringList &domains) {
+            ZEKLog::sharedLog().log(u"Filtered Domains: [%1]"_s.arg(domains.join(u", "_s)));
+            return domains;
+        },
+        [this, completion = std::move(completion),
+         resolved = std::move(resolvedWithCompletion)](const Services &found) {
+            const Services chosen = ZEKDeviceSelection::chooseDevices(found);
+            QStringList names;
+            for (const auto &service : chosen) {
+                names.append(service->name());
+            }
+            ZEKLog::sharedLog().log(u"Filtered Services: [%1]"_s.arg(names.join(u", "_s)));
+            lastSearchServices_ = chosen;
+            resolvingCompletion_ = resolved;
+            for (const auto &service : chosen) {
+                service->setDelegate(this);
+                service->resolveWithTimeout(kResolveTimeout);
+            }
+            if (completion) {
+                completion(chosen);
+            }
+        });
+}
+
+void ZEKNetworkController::netServiceDidResolveAddress(zek::NetService *sender)
+{
+    const Services latest = lastSearchServices_.value_or(Services{});
+    const auto service = std::find_if(latest.begin(), latest.end(), [sender](const auto &chosen) {
+        return chosen.get() == sender;
+    });
+    if (service == latest.end()) {
+        return;
+    }
+    const QList<QByteArray> addresses = sender->addresses();
+    // An address that is not IPv4 shows as none.
+    const QString address =
+        addresses.isEmpty() ? QString() : extractIPaddressFromData(addresses.first());
+    const QString hostName = sender->hostName();
+    ZEKLog::sharedLog().log(
+        u"Service resolved: {name: %1, domain: %2, hostname: %3, port: %4, ip: %5}"_s.arg(
+            sender->name(), sender->domain(), hostName.isNull() ? u"(null)"_s : hostName,
+            QString::number(sender->port()), address.isNull() ? u""_s : address));
+    if (resolvingCompletion_) {
+        resolvingCompletion_(*service);
+    }
+}
+
+QString ZEKNetworkController::extractIPaddressFromData(const QByteArray &data)
+{
+    // The family is checked too: the dotted form of another family's bytes
+    // would be taken for the device's address.
+    sockaddr_in address{};
+    if (data.size() < 8) {
+        return QString();
+    }
+    std::memcpy(&address, data.constData(),
+                std::min(static_cast<std::size_t>(data.size()), sizeof address));
+    if (address.sin_family != AF_INET) {
+        return QString();
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return QString::fromLatin1(text);
 }
 
 void ZEKNetworkController::uploadFile(const QUrl &file, const QUrl &toResource,

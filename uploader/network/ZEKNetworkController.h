@@ -1,16 +1,22 @@
 #pragma once
 
 #include "Error.h"
+#include "NetService.h"
+#include "ZEKBonjourController.h"
 
 #include <QUrl>
 #include <QVariant>
 #include <functional>
 #include <optional>
 
-// Sends spooled PDF files to the device's print resource (and, later, finds
-// devices on the local network).
-class ZEKNetworkController {
+// Sends spooled PDF files to the device's print resource, and finds the laser
+// devices on the local network.
+class ZEKNetworkController : public zek::NetServiceDelegate {
 public:
+    using Services = ZEKBonjourController::Services;
+    using SearchCompletion = std::function<void(const Services &chosen)>;
+    using ResolvedCompletion = std::function<void(const std::shared_ptr<zek::NetService> &)>;
+
     // Called exactly once: the result (the device's parsed JSON reply on
     // success; on failure the reply body as UTF-8 text, or nothing when no
     // reply came) and the error, none on success.
@@ -35,6 +41,36 @@ public:
     static void uploadFile(const QUrl &file, const QUrl &toResource,
                            UploadCompletion withCompletion);
 
+    // The shared instance browses the system's DNS-SD; another discovery is
+    // for tests, and must outlive the controller.
+    explicit ZEKNetworkController(zek::DNSServiceDiscovery &discovery);
+    ~ZEKNetworkController() override;
+    ZEKNetworkController(const ZEKNetworkController &) = delete;
+    ZEKNetworkController &operator=(const ZEKNetworkController &) = delete;
+
+    std::shared_ptr<ZEKBonjourController> bonjourController() const { return bonjourController_; }
+    // The devices chosen by the latest search; none while a search runs.
+    std::optional<Services> lastSearchServices() const { return lastSearchServices_; }
+
+    // bonjourSearchAvailableServicesWithCompletion:resolvedWithCompletion:
+    // browses every browsable domain for "_http._tcp." services, chooses the
+    // devices (ZEKDeviceSelection), starts resolving each (0.5 s) and calls
+    // completion with them; resolvedWithCompletion then runs each time one of
+    // them resolves. Both run later, on the main thread; a search asked for
+    // while another runs is dropped.
+    void bonjourSearchAvailableServicesWithCompletion(SearchCompletion completion,
+                                                      ResolvedCompletion resolvedWithCompletion);
+
+    // Logs "Service resolved: ..." for a device of the latest search and hands
+    // it to the resolution callback; services of earlier searches are ignored.
+    void netServiceDidResolveAddress(zek::NetService *sender) override;
+
+    // The dotted IPv4 text of a socket address, or null for anything that is
+    // not an IPv4 socket address (null, shorter than 8 bytes, another family).
+    static QString extractIPaddressFromData(const QByteArray &data);
+
 private:
-    ZEKNetworkController() = default;
+    std::shared_ptr<ZEKBonjourController> bonjourController_;
+    std::optional<Services> lastSearchServices_;
+    ResolvedCompletion resolvingCompletion_;
 };
