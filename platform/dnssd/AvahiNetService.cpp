@@ -76,6 +76,14 @@ AvahiNetService::~AvahiNetService()
     AvahiConnection::shared().removeLossHandler(lossToken_);
 }
 
+void AvahiNetService::addBrowsePath(AvahiIfIndex interface, AvahiProtocol protocol)
+{
+    AvahiIfIndex &known = protocol == AVAHI_PROTO_INET ? ipv4Interface_ : ipv6Interface_;
+    if (known == AVAHI_IF_UNSPEC) {
+        known = interface;
+    }
+}
+
 void AvahiNetService::resolveWithTimeout(double timeout)
 {
     freeResolvers();
@@ -85,14 +93,15 @@ void AvahiNetService::resolveWithTimeout(double timeout)
         return;
     }
     const QByteArray name = this->name().toUtf8();
-    const auto resolver = [&](AvahiProtocol addressProtocol) {
+    const auto resolver = [&](AvahiIfIndex interface, AvahiProtocol protocol) {
+        // Over the protocol it was seen on, or any when it was not seen that way.
         return avahi_service_resolver_new(
-            client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, name.constData(), browseType_.constData(),
-            browseDomain_.constData(), addressProtocol, AvahiLookupFlags(0),
-            &AvahiNetService::resolverEvent, this);
+            client, interface, interface == AVAHI_IF_UNSPEC ? AVAHI_PROTO_UNSPEC : protocol,
+            name.constData(), browseType_.constData(), browseDomain_.constData(), protocol,
+            AvahiLookupFlags(0), &AvahiNetService::resolverEvent, this);
     };
-    ipv4Resolver_ = resolver(AVAHI_PROTO_INET);
-    ipv6Resolver_ = resolver(AVAHI_PROTO_INET6);
+    ipv4Resolver_ = resolver(ipv4Interface_, AVAHI_PROTO_INET);
+    ipv6Resolver_ = resolver(ipv6Interface_, AVAHI_PROTO_INET6);
     resolveTimeout_.start(static_cast<int>(std::max(0.0, timeout) * 1000));
 }
 

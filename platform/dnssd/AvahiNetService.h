@@ -11,15 +11,20 @@
 namespace zek {
 
 // A service on avahi-daemon. Resolution asks for the IPv4 and the IPv6
-// address at once and reports as soon as the IPv4 one is known (IPv6 after
-// it, when it came first); a device that has only IPv6 is reported when the
-// time runs out. Publication announces it on every interface.
+// address at once, each over the interface and protocol the service was seen
+// on (a lookup over every interface is slower than the 0.5 s a device gets),
+// and reports as soon as the IPv4 one is known (IPv6 after it, when it came
+// first); a device that has only IPv6 is reported when the time runs out.
+// Publication announces it on every interface.
 class AvahiNetService : public NetService, public std::enable_shared_from_this<AvahiNetService> {
 public:
     // browseType and browseDomain: the names as Avahi gave them, for resolving.
     AvahiNetService(const QString &domain, const QString &type, const QString &name, int port,
                     QByteArray browseType = {}, QByteArray browseDomain = {});
     ~AvahiNetService() override;
+
+    // The browser saw the service on this interface over this protocol.
+    void addBrowsePath(AvahiIfIndex interface, AvahiProtocol protocol);
 
     void resolveWithTimeout(double timeout) override;
     void publish() override;
@@ -50,6 +55,8 @@ private:
 
     QByteArray browseType_;
     QByteArray browseDomain_;
+    AvahiIfIndex ipv4Interface_ = AVAHI_IF_UNSPEC;
+    AvahiIfIndex ipv6Interface_ = AVAHI_IF_UNSPEC;
     AvahiServiceResolver *ipv4Resolver_ = nullptr;
     AvahiServiceResolver *ipv6Resolver_ = nullptr;
     Found found_;

@@ -89,15 +89,15 @@ void AvahiNetServiceBrowser::domainEvent(AvahiDomainBrowser *, AvahiIfIndex, Ava
     }
 }
 
-void AvahiNetServiceBrowser::serviceEvent(AvahiServiceBrowser *, AvahiIfIndex, AvahiProtocol,
-                                          AvahiBrowserEvent event, const char *name,
-                                          const char *type, const char *domain,
+void AvahiNetServiceBrowser::serviceEvent(AvahiServiceBrowser *, AvahiIfIndex interface,
+                                          AvahiProtocol protocol, AvahiBrowserEvent event,
+                                          const char *name, const char *type, const char *domain,
                                           AvahiLookupResultFlags, void *userdata)
 {
     auto *browser = static_cast<AvahiNetServiceBrowser *>(userdata);
     switch (event) {
     case AVAHI_BROWSER_NEW:
-        browser->foundService(name, type, domain);
+        browser->foundService(interface, protocol, name, type, domain);
         break;
     case AVAHI_BROWSER_ALL_FOR_NOW:
         browser->endBatch();
@@ -123,18 +123,22 @@ void AvahiNetServiceBrowser::foundDomain(const QString &domain)
     }
 }
 
-void AvahiNetServiceBrowser::foundService(const char *name, const char *type, const char *domain)
+void AvahiNetServiceBrowser::foundService(AvahiIfIndex interface, AvahiProtocol protocol,
+                                          const char *name, const char *type, const char *domain)
 {
     const QString serviceName = QString::fromUtf8(name);
     const QString serviceDomain = withTrailingDot(domain);
     for (const auto &seen : std::as_const(seenServices_)) {
         if (seen->name() == serviceName &&
             seen->domain().compare(serviceDomain, Qt::CaseInsensitive) == 0) {
-            return; // the same service on another interface or protocol
+            // The same service on another interface or protocol.
+            seen->addBrowsePath(interface, protocol);
+            return;
         }
     }
     auto service = std::make_shared<AvahiNetService>(serviceDomain, serviceType_, serviceName, -1,
                                                      QByteArray(type), QByteArray(domain));
+    service->addBrowsePath(interface, protocol);
     seenServices_.append(service);
     pendingServices_.append(service);
     if (batchEnded_) {

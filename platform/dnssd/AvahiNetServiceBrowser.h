@@ -37,7 +37,8 @@ private:
                              const char *type, const char *domain, AvahiLookupResultFlags flags,
                              void *userdata);
     void foundDomain(const QString &domain);
-    void foundService(const char *name, const char *type, const char *domain);
+    void foundService(AvahiIfIndex interface, AvahiProtocol protocol, const char *name,
+                      const char *type, const char *domain);
     // Reports what is pending, the last with moreComing false.
     void endBatch();
     void endBatchLater();
