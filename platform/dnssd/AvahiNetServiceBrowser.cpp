@@ -73,20 +73,7 @@ void AvahiNetServiceBrowser::domainEvent(AvahiDomainBrowser *, AvahiIfIndex, Ava
                                          AvahiLookupResultFlags, void *userdata)
 {
     auto *browser = static_cast<AvahiNetServiceBrowser *>(userdata);
-    switch (event) {
-    case AVAHI_BROWSER_NEW:
-        browser->foundDomain(withTrailingDot(domain));
-        break;
-    case AVAHI_BROWSER_ALL_FOR_NOW:
-        browser->endBatch();
-        break;
-    case AVAHI_BROWSER_FAILURE:
-        browser->freeHandles();
-        browser->endBatchLater();
-        break;
-    default:
-        break;
-    }
+    browser->browserEvent(event, [&] { browser->foundDomain(withTrailingDot(domain)); });
 }
 
 void AvahiNetServiceBrowser::serviceEvent(AvahiServiceBrowser *, AvahiIfIndex interface,
@@ -95,16 +82,23 @@ void AvahiNetServiceBrowser::serviceEvent(AvahiServiceBrowser *, AvahiIfIndex in
                                           AvahiLookupResultFlags, void *userdata)
 {
     auto *browser = static_cast<AvahiNetServiceBrowser *>(userdata);
+    browser->browserEvent(event,
+                          [&] { browser->foundService(interface, protocol, name, type, domain); });
+}
+
+void AvahiNetServiceBrowser::browserEvent(AvahiBrowserEvent event,
+                                          const std::function<void()> &found)
+{
     switch (event) {
     case AVAHI_BROWSER_NEW:
-        browser->foundService(interface, protocol, name, type, domain);
+        found();
         break;
     case AVAHI_BROWSER_ALL_FOR_NOW:
-        browser->endBatch();
+        endBatch();
         break;
     case AVAHI_BROWSER_FAILURE:
-        browser->freeHandles();
-        browser->endBatchLater();
+        freeHandles();
+        endBatchLater();
         break;
     default:
         break;

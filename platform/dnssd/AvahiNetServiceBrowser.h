@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <avahi-client/lookup.h>
 #include <cstdint>
+#include <functional>
 
 namespace zek {
 
@@ -36,6 +37,8 @@ private:
                              AvahiProtocol protocol, AvahiBrowserEvent event, const char *name,
                              const char *type, const char *domain, AvahiLookupResultFlags flags,
                              void *userdata);
+    // What both kinds of search do with an event; found handles a new entry.
+    void browserEvent(AvahiBrowserEvent event, const std::function<void()> &found);
     void foundDomain(const QString &domain);
     void foundService(AvahiIfIndex interface, AvahiProtocol protocol, const char *name,
                       const char *type, const char *domain);
