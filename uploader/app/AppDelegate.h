@@ -1,0 +1,69 @@
+#pragma once
+
+#include "ZEKPathObservingController.h"
+#include "ZEKPathObservingDelegate.h"
+#include "ZEKUserInterface.h"
+
+#include <QString>
+#include <QUrl>
+#include <memory>
+
+// The application's spine: at launch it completes the settings, puts up the
+// user interface, logs the version line and watches the spool tree; then it
+// uploads every finished job that appears, deletes it once the device has
+// accepted it, and remembers the last one that failed for a retry. Every line
+// for the user goes through log(). Main thread only.
+class AppDelegate : public ZEKPathObservingDelegate,
+                    public std::enable_shared_from_this<AppDelegate> {
+public:
+    static constexpr const char *kSpoolRoot = "/var/spool/ZEKPrinter";
+
+    // userInterface must outlive the controller. spoolRoot is the tree to
+    // watch; only tests give another.
+    static std::shared_ptr<AppDelegate>
+    create(ZEKUserInterface &userInterface,
+           const QString &spoolRoot = QString::fromUtf8(kSpoolRoot));
+
+    // The launch sequence: settings, status item, logger window, version
+    // line, watching, in that order.
+    void applicationDidFinishLaunching();
+    // The status menu's item for the log.
+    void showLoggerWindow();
+
+    // A finished job appeared: "Printed PDF appeared: <path>", then its upload.
+    void fileDidCreatedAtURL(const QUrl &url) override;
+    // Uploads one file to the resource the settings name now. Success deletes
+    // it and closes the retry alert; failure keeps it, remembers it, brings
+    // the window to the front, logs the error and opens the retry alert.
+    void uploadFile(const QUrl &file);
+    // "Retrying printing PDF: <path>", then the upload of the remembered file.
+    void retryLastFaultyFileURL();
+    // "File deleted: <path>" or "Can't delete file: <path>".
+    void removeFileAtURL(const QUrl &file);
+    // The application log: one entry per call.
+    void log(const QString &text);
+
+    // scheme://ip:port/path from the settings, or an invalid URL when they do
+    // not make one (a scheme or host that cannot be, a port that is not a
+    // number from 0 to 65535, a path that does not start with "/").
+    QUrl uploadingResourceURL() const;
+    // "<version>(<build number>)".
+    static QString getBuildVersion();
+    // The day this was compiled, "dd/MM/yyyy".
+    static QString getBuildDate();
+
+    // The file of the most recent failed upload; empty until one fails.
+    QUrl lastFaultyFileURL() const { return lastFaultyFileURL_; }
+    std::shared_ptr<ZEKPathObservingController> pathObservingController() const
+    {
+        return pathObservingController_;
+    }
+
+private:
+    AppDelegate(ZEKUserInterface &userInterface, QString spoolRoot);
+
+    ZEKUserInterface &userInterface_;
+    const QString spoolRoot_;
+    std::shared_ptr<ZEKPathObservingController> pathObservingController_;
+    QUrl lastFaultyFileURL_;
+};
