@@ -1,0 +1,70 @@
+#pragma once
+
+#include "ZEKLog.h"
+#include "ZEKServicesTableModel.h"
+#include "ZEKWindowController.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QVariantAnimation>
+#include <functional>
+
+class ZEKNetworkController;
+
+// The logger window: the application log, the table of laser devices on the
+// network and the retry alert. Every showing empties the table and searches
+// again half a second later; a double-click on a device that has resolved
+// makes it the upload target (its host name, or else its address, and its
+// port go into the settings).
+class ZEKLoggerWindowController : public ZEKWindowController {
+    Q_OBJECT
+
+public:
+    static constexpr int kSearchDelayMilliseconds = 500;
+    static constexpr int kLogsViewHeight = 200;
+    static constexpr int kAlertViewHeight = 50;
+    static constexpr int kAnimationMilliseconds = 200;
+
+    // networkController searches for devices; retry is what the retry button
+    // asks for. Lines of the application log appear from now on.
+    ZEKLoggerWindowController(ZEKNetworkController &networkController, std::function<void()> retry,
+                              QObject *parent = nullptr);
+    ~ZEKLoggerWindowController() override;
+
+    void showWindow() override;
+    // Appends "[HH:mm:ss ] text\n" without moving the view.
+    void log(const QString &text);
+
+    // Opens the alert area (50) and enables the retry button, or closes it (0)
+    // and disables the button. Reads false again right after.
+    void setShowAlertView(bool showAlertView);
+    bool showAlertView() const { return showAlertView_; }
+
+    QPlainTextEdit *logView() const { return logView_; }
+    QTableView *bonjourServicesTableView() const { return bonjourServicesTableView_; }
+    ZEKServicesTableModel *servicesModel() const { return servicesModel_; }
+    QPushButton *logsViewTogglingHeightButton() const { return logsViewTogglingHeightButton_; }
+    QWidget *alertView() const { return alertView_; }
+    QPushButton *retryButton() const { return retryButton_; }
+
+    void doubleClickOnRow(int row);
+    void toggleLogsViewHeightButtonDidClick();
+    void retryDidClick();
+
+private:
+    void updateAlertView();
+    void searchForDevices();
+
+    ZEKNetworkController &networkController_;
+    std::function<void()> retry_;
+    ZEKLog::SubscriberToken logToken_;
+    bool showAlertView_ = false;
+    QPlainTextEdit *logView_ = nullptr;
+    QTableView *bonjourServicesTableView_ = nullptr;
+    ZEKServicesTableModel *servicesModel_ = nullptr;
+    QPushButton *logsViewTogglingHeightButton_ = nullptr;
+    QWidget *alertView_ = nullptr;
+    QPushButton *retryButton_ = nullptr;
+    QVariantAnimation logsViewHeight_;
+};
