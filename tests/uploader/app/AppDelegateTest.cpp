@@ -1,0 +1,205 @@
+// The application controller without a desktop: the settings, the launch
+// sequence, and the upload road against the device simulator.
+
+#include "AppDelegate.h"
+
+#include "DeviceSimulator.h"
+#include "EventLoop.h"
+#include "SpoolFiles.h"
+#include "ZEKDefaults.h"
+#include "ZEKLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Records what the controller asks of the user interface, and the log.
+class RecordingInterface : public ZEKUserInterface {
+public:
+    RecordingInterface()
+        : token_(ZEKLog::sharedLog().subscribe(
+              [this](const QString &line) { events.append(u"log "_s + line); }))
+    {}
+    ~RecordingInterface() override { ZEKLog::sharedLog().unsubscribe(token_); }
+
+    void putUpStatusItem() override
+    {
+        // The settings are complete before anything else happens.
+        events.append(u"status item, port "_s + ZEKDefaults::standardUserDefaults().port());
+    }
+    void loadLoggerWindow() override { events.append(u"load window"_s); }
+    void showLoggerWindow() override { events.append(u"show window"_s); }
+    void setShowAlertView(bool show) override
+    {
+        events.append(show ? u"alert open"_s : u"alert closed"_s);
+    }
+    void uploadDidFail(const QUrl &file, const QString &reason) override
+    {
+        events.append(u"failed "_s + file.fileName() + u": "_s + reason);
+    }
+
+    QStringList events;
+
+private:
+    ZEKLog::SubscriberToken token_;
+};
+
+class AppDelegateTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ZEKDefaults::standardUserDefaults().resetZEKDefaults();
+        ASSERT_NE(device.port(), 0);
+    }
+
+    void pointAt(const DeviceSimulator &simulator)
+    {
+        ZEKDefaults &defaults = ZEKDefaults::standardUserDefaults();
+        defaults.setIp(u"127.0.0.1"_s);
+        defaults.setPort(QString::number(simulator.port()));
+    }
+
+    // Launches with the simulator as the device and one user's directory.
+    void launch()
+    {
+        pointAt(device);
+        delegate->applicationDidFinishLaunching();
+        ASSERT_TRUE(QDir(spool.path()).mkdir(u"alice"_s));
+    }
+
+    bool waitForLog(const QString &start)
+    {
+        return waitUntil([&] {
+            return std::any_of(interface.events.cbegin(), interface.events.cend(),
+                               [&](const QString &event) { return event.startsWith(start); });
+        });
+    }
+
+    QTemporaryDir spool;
+    DeviceSimulator device;
+    RecordingInterface interface;
+    std::shared_ptr<AppDelegate> delegate = AppDelegate::create(interface, spool.path());
+};
+
+} // namespace
+
+TEST(ZEKDefaults, FillsInOnlyWhatIsMissingUnlessForced)
+{
+    ZEKDefaults &defaults = ZEKDefaults::standardUserDefaults();
+    EXPECT_EQ(&defaults, &ZEKDefaults::standardUserDefaults());
+    defaults.resetZEKDefaults();
+    EXPECT_TRUE(defaults.scheme().isNull() && defaults.ip().isNull() && defaults.port().isNull() &&
+                defaults.path().isNull());
+
+    defaults.setIp(u"10.0.0.7"_s);
+    defaults.defineZEKDefaultsForce(false);
+    const QStringList filled{defaults.scheme(), defaults.ip(), defaults.port(), defaults.path()};
+    EXPECT_EQ(filled,
+              (QStringList{u"http"_s, u"10.0.0.7"_s, u"5004"_s, u"/api/laser/json/print/pdf"_s}));
+
+    defaults.setPort(u"8080"_s);
+    defaults.setPort(u""_s);
+    defaults.setPort(QString());
+    EXPECT_EQ(defaults.port(), u"8080"_s);
+    defaults.defineZEKDefaultsForce(false);
+    EXPECT_EQ(defaults.port(), u"8080"_s);
+    defaults.defineZEKDefaultsForce(true);
+    EXPECT_EQ(defaults.ip(), u"zek-laser.local"_s);
+    EXPECT_EQ(defaults.port(), u"5004"_s);
+}
+
+TEST_F(AppDelegateTest, LaunchCompletesSettingsThenShowsThenLogsTheVersionThenWatches)
+{
+    delegate->applicationDidFinishLaunching();
+    ASSERT_GE(interface.events.size(), 3);
+    EXPECT_EQ(interface.events.mid(0, 2),
+              (QStringList{u"status item, port 5004"_s, u"load window"_s}));
+    EXPECT_TRUE(QRegularExpression(u"^log Version: 1\\.0\\.0\\([0-9]+\\)\\. Build date: "
+                                   u"[0-3][0-9]/[01][0-9]/20[0-9][0-9]$"_s)
+                    .match(interface.events.at(2))
+                    .hasMatch())
+        << interface.events.at(2).toStdString();
+    ASSERT_TRUE(delegate->pathObservingController());
+    EXPECT_TRUE(delegate->pathObservingController()->isObserving());
+    EXPECT_EQ(delegate->pathObservingController()->observingPath(), spool.path());
+}
+
+TEST_F(AppDelegateTest, DeliversAJobAndDeletesIt)
+{
+    launch();
+    const QByteArray pdf = "%PDF-1.4\n" + QByteArray(100000, 'x') + "\n%%EOF\n";
+    const QString job = finishJob(spool.filePath(u"alice"_s), u"job_1 Quarterly report"_s, pdf);
+    ASSERT_TRUE(waitForLog(u"log File deleted"_s));
+    EXPECT_EQ(device.jobs(), QByteArrayList{pdf});
+    EXPECT_FALSE(QFile::exists(job));
+    const QStringList road = interface.events.mid(3);
+    ASSERT_EQ(road.size(), 5) << road.join(u"\n"_s).toStdString();
+    EXPECT_EQ(road.at(0), u"log Printed PDF appeared: "_s + job);
+    EXPECT_EQ(road.at(1),
+              u"log Uploading to resource: http://127.0.0.1:%1/api/laser/json/print/pdf"_s.arg(
+                  device.port()));
+    EXPECT_EQ(road.at(2), u"log JSON: {\"job\":1,\"status\":\"queued\"}"_s);
+    EXPECT_EQ(road.at(3), u"log File deleted: "_s + job);
+    EXPECT_EQ(road.at(4), u"alert closed"_s);
+}
+
+TEST_F(AppDelegateTest, KeepsAFailedJobAndDeliversItOnRetry)
+{
+    launch();
+    ASSERT_TRUE(device.setMode("500"));
+    const QString job = finishJob(spool.filePath(u"alice"_s), u"job_2 Plan"_s);
+    ASSERT_TRUE(waitForLog(u"alert open"_s));
+    EXPECT_TRUE(QFile::exists(job));
+    EXPECT_EQ(delegate->lastFaultyFileURL(), QUrl::fromLocalFile(job));
+    const QStringList failure = interface.events.mid(interface.events.indexOf(u"show window"_s));
+    ASSERT_EQ(failure.size(), 4) << interface.events.join(u"\n"_s).toStdString();
+    EXPECT_TRUE(failure.at(1).startsWith(
+        u"log ERROR(-1011): Request failed: internal server error (500)\nRESULT: "_s))
+        << failure.at(1).toStdString();
+    EXPECT_EQ(
+        failure.at(3),
+        u"failed job_2 Plan.pdf: {\"status\": \"error\", \"reason\": \"simulated failure\"}"_s);
+    EXPECT_TRUE(device.jobs().isEmpty());
+
+    ASSERT_TRUE(device.setMode("ok"));
+    interface.events.clear();
+    delegate->retryLastFaultyFileURL();
+    ASSERT_TRUE(waitForLog(u"alert closed"_s));
+    EXPECT_EQ(interface.events.first(), u"log Retrying printing PDF: "_s + job);
+    EXPECT_TRUE(interface.events.contains(u"log File deleted: "_s + job));
+    EXPECT_FALSE(QFile::exists(job));
+    EXPECT_EQ(device.jobs().size(), 1);
+    // Still the same file: a second retry would find it gone.
+    EXPECT_EQ(delegate->lastFaultyFileURL(), QUrl::fromLocalFile(job));
+}
+
+TEST_F(AppDelegateTest, EachUploadGoesWhereTheSettingsSayNow)
+{
+    launch();
+    DeviceSimulator other;
+    ASSERT_NE(other.port(), 0);
+    finishJob(spool.filePath(u"alice"_s), u"job_3 First"_s);
+    ASSERT_TRUE(waitForLog(u"log File deleted"_s));
+    pointAt(other);
+    interface.events.clear();
+    finishJob(spool.filePath(u"alice"_s), u"job_4 Second"_s);
+    ASSERT_TRUE(waitForLog(u"log File deleted"_s));
+    EXPECT_EQ(device.jobs().size(), 1);
+    EXPECT_EQ(other.jobs().size(), 1);
+
+    // Settings that make no URL: nothing is sent, and the job is neither deleted nor remembered.
+    for (const QString &port : {u"http"_s, u"70000"_s}) {
+        ZEKDefaults::standardUserDefaults().setPort(port);
+        interface.events.clear();
+        const QString job = finishJob(spool.filePath(u"alice"_s), u"job_5 Third "_s + port);
+        ASSERT_TRUE(waitForLog(u"log Invalid uploading resource"_s)) << port.toStdString();
+        EXPECT_TRUE(QFile::exists(job));
+        EXPECT_TRUE(delegate->lastFaultyFileURL().isEmpty());
+    }
+}
