@@ -195,4 +195,6 @@ TEST(ZEKDesktopInterface, LaunchLeavesTheWindowOpenOnlyWithoutATray)
         EXPECT_EQ(ZEKDesktopInterface::jobTitle(QUrl::fromLocalFile(u"/s/u/job_12 Q3 plan.pdf"_s)),
                   u"Q3 plan"_s);
     }
+    // The tray icon is built in, and drawn (Qt's SVG support is there at run time).
+    EXPECT_FALSE(QIcon(u":/StatusItemIcon.svg"_s).pixmap(32).isNull());
 }
