@@ -2,6 +2,7 @@
 
 #include "ZEKDefaults.h"
 #include "ZEKIdentity.h"
+#include "ZEKJobClaim.h"
 #include "ZEKLog.h"
 #include "ZEKNetworkController.h"
 
@@ -52,6 +53,8 @@ void AppDelegate::applicationDidFinishLaunching()
     pathObservingController_->setObserveSubpaths(true);
     pathObservingController_->setDelegate(weak_from_this());
     pathObservingController_->startObserving();
+    // Jobs printed before login, after a crash or after Quit would wait for ever.
+    pathObservingController_->reportFinishedPdfsInTree();
 }
 
 void AppDelegate::showLoggerWindow()
@@ -62,11 +65,21 @@ void AppDelegate::showLoggerWindow()
 void AppDelegate::fileDidCreatedAtURL(const QUrl &url)
 {
     log(u"Printed PDF appeared: "_s + pathText(url));
-    uploadFile(url);
+    upload(url, Missing::LeftAlone);
 }
 
 void AppDelegate::uploadFile(const QUrl &file)
 {
+    upload(file, Missing::Fails);
+}
+
+void AppDelegate::upload(const QUrl &file, Missing missing)
+{
+    const auto [outcome, claim] = ZEKJobClaim::claim(file);
+    if (outcome == ZEKJobClaim::Outcome::HeldByAnother ||
+        (outcome == ZEKJobClaim::Outcome::Gone && missing == Missing::LeftAlone)) {
+        return;
+    }
     const QUrl resource = uploadingResourceURL();
     if (!resource.isValid()) {
         log(u"Invalid uploading resource"_s);
@@ -75,8 +88,9 @@ void AppDelegate::uploadFile(const QUrl &file)
     log(ZEKLog::uploadingToResourceLine(resource));
     ZEKNetworkController::uploadFile(
         file, resource,
-        [weakSelf = weak_from_this(), file](const QVariant &result,
-                                            const std::optional<zek::Error> &error) {
+        // The claim lasts until the file is deleted or the upload has failed.
+        [weakSelf = weak_from_this(), file, claim](const QVariant &result,
+                                                   const std::optional<zek::Error> &error) {
             const auto self = weakSelf.lock();
             if (!self) {
                 return;
@@ -97,8 +111,19 @@ void AppDelegate::uploadFile(const QUrl &file)
 
 void AppDelegate::retryLastFaultyFileURL()
 {
-    log(u"Retrying printing PDF: "_s + pathText(lastFaultyFileURL_));
-    uploadFile(lastFaultyFileURL_);
+    const QUrl last = lastFaultyFileURL_;
+    log(u"Retrying printing PDF: "_s + pathText(last));
+    upload(last, Missing::Fails);
+    // Earlier failures would otherwise wait for the next launch.
+    if (!pathObservingController_) {
+        return;
+    }
+    for (const QUrl &waiting : pathObservingController_->finishedPdfsInTree()) {
+        if (waiting != last) {
+            log(u"Retrying printing PDF: "_s + pathText(waiting));
+            upload(waiting, Missing::LeftAlone);
+        }
+    }
 }
 
 void AppDelegate::removeFileAtURL(const QUrl &file)

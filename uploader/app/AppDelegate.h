@@ -9,10 +9,13 @@
 #include <memory>
 
 // The application's spine: at launch it completes the settings, puts up the
-// user interface, logs the version line and watches the spool tree; then it
-// uploads every finished job that appears, deletes it once the device has
-// accepted it, and remembers the last one that failed for a retry. Every line
-// for the user goes through log(). Main thread only.
+// user interface, logs the version line, watches the spool tree and handles
+// the jobs that came while nobody watched; then it uploads every finished job
+// that appears, deletes it once the device has accepted it, and remembers the
+// last one that failed for a retry. A job is delivered once: it is claimed
+// (ZEKJobClaim) for the length of its upload, and one that another uploader
+// holds, or that is gone, is left alone. Every line for the user goes through
+// log(). Main thread only.
 class AppDelegate : public ZEKPathObservingDelegate,
                     public std::enable_shared_from_this<AppDelegate> {
 public:
@@ -25,18 +28,23 @@ public:
            const QString &spoolRoot = QString::fromUtf8(kSpoolRoot));
 
     // The launch sequence: settings, status item, logger window, version
-    // line, watching, in that order.
+    // line, watching, then the jobs already waiting, oldest first.
     void applicationDidFinishLaunching();
     // The status menu's item for the log.
     void showLoggerWindow();
 
-    // A finished job appeared: "Printed PDF appeared: <path>", then its upload.
+    // A finished job appeared: "Printed PDF appeared: <path>", then its
+    // upload, unless another uploader has it or it is gone.
     void fileDidCreatedAtURL(const QUrl &url) override;
     // Uploads one file to the resource the settings name now. Success deletes
     // it and closes the retry alert; failure keeps it, remembers it, brings
-    // the window to the front, logs the error and opens the retry alert.
+    // the window to the front, logs the error and opens the retry alert. A
+    // file held by another uploader is left alone; one that is gone fails as
+    // missing.
     void uploadFile(const QUrl &file);
-    // "Retrying printing PDF: <path>", then the upload of the remembered file.
+    // "Retrying printing PDF: <path>" and the upload of the remembered file;
+    // then the same for every other job still waiting in the tree, oldest
+    // first, each left alone when another uploader has it or it is gone.
     void retryLastFaultyFileURL();
     // "File deleted: <path>" or "Can't delete file: <path>".
     void removeFileAtURL(const QUrl &file);
@@ -60,7 +68,10 @@ public:
     }
 
 private:
+    enum class Missing { Fails, LeftAlone };
+
     AppDelegate(ZEKUserInterface &userInterface, QString spoolRoot);
+    void upload(const QUrl &file, Missing missing);
 
     ZEKUserInterface &userInterface_;
     const QString spoolRoot_;

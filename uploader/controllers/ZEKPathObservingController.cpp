@@ -45,7 +45,7 @@ void ZEKPathObservingController::startObserving()
         return;
     }
     // Absolute now: a later change of directory must not move the tree watched or scanned.
-    const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(observingPath_));
+    const QString path = absoluteObservingPath();
     setEvents(std::make_shared<FWEvents>(QList<QUrl>{QUrl::fromLocalFile(path)}, this,
                                          QThread::currentThread(), kFWEventsSinceEventNow, kLatency,
                                          !observeSubpaths_, QList<QUrl>(), kStreamCreationFlags));
@@ -65,7 +65,8 @@ void ZEKPathObservingController::URLWatcher(FWEvents &watcher, const FWEvent &ev
 {
     if (eventOccurred.mustRescanSubDirectories() || eventOccurred.isUserDropped() ||
         eventOccurred.isKernelDropped()) {
-        reportFinishedPdfsInTree(!watcher.ignoreEventsFromSubDirectories());
+        reportFinishedPdfsIn(watcher.watchedURLs().constFirst().toLocalFile(),
+                             !watcher.ignoreEventsFromSubDirectories());
     } else if (isFinishedPdf(eventOccurred)) {
         report(eventOccurred.URL());
     }
@@ -79,22 +80,51 @@ bool ZEKPathObservingController::isFinishedPdf(const FWEvent &event)
            hasPdfExtension(event.URL().path()) && isRegularFile(event.URL().toLocalFile());
 }
 
-void ZEKPathObservingController::reportFinishedPdfsInTree(bool withSubpaths)
+QList<QUrl> ZEKPathObservingController::finishedPdfsInTree() const
 {
-    // The delegate may stop observing on a report; then the scan is over too.
+    return finishedPdfsIn(absoluteObservingPath(), observeSubpaths_);
+}
+
+void ZEKPathObservingController::reportFinishedPdfsInTree()
+{
+    reportFinishedPdfsIn(absoluteObservingPath(), observeSubpaths_);
+}
+
+QList<QUrl> ZEKPathObservingController::finishedPdfsIn(const QString &root, bool withSubpaths) const
+{
+    std::vector<std::pair<fs::file_time_type, QString>> found;
+    const TreeWalk walk([](const QString &) { return true; },
+                        [&](const QString &path, fs::file_type type) {
+                            std::error_code error;
+                            const auto modified =
+                                fs::last_write_time(QFile::encodeName(path).constData(), error);
+                            if (type == fs::file_type::regular && hasPdfExtension(path) && !error) {
+                                found.emplace_back(modified, path);
+                            }
+                        },
+                        [](const QString &directory, const std::error_code &error) {
+                            zek::systemLog("Skipped in the scan of the spool tree: " +
+                                           directory.toStdString() + ": " + error.message());
+                        });
+    walk.walk(root, withSubpaths);
+    std::sort(found.begin(), found.end());
+    QList<QUrl> files;
+    for (const auto &[modified, path] : found) {
+        files.append(QUrl::fromLocalFile(path));
+    }
+    return files;
+}
+
+void ZEKPathObservingController::reportFinishedPdfsIn(const QString &root, bool withSubpaths)
+{
+    // The delegate may stop observing on a report; then the reports are over too.
     const std::shared_ptr<FWEvents> scanning = events_;
-    const TreeWalk walk(
-        [&](const QString &) { return events_ == scanning; },
-        [&](const QString &path, fs::file_type type) {
-            if (type == fs::file_type::regular && hasPdfExtension(path) && events_ == scanning) {
-                report(QUrl::fromLocalFile(path));
-            }
-        },
-        [](const QString &directory, const std::error_code &error) {
-            zek::systemLog("Skipped in the scan of the spool tree: " + directory.toStdString() +
-                           ": " + error.message());
-        });
-    walk.walk(scanning->watchedURLs().constFirst().toLocalFile(), withSubpaths);
+    for (const QUrl &file : finishedPdfsIn(root, withSubpaths)) {
+        if (events_ != scanning) {
+            return;
+        }
+        report(file);
+    }
 }
 
 void ZEKPathObservingController::report(const QUrl &url)
@@ -102,6 +132,11 @@ void ZEKPathObservingController::report(const QUrl &url)
     if (const auto delegate = delegate_.lock()) {
         delegate->fileDidCreatedAtURL(url);
     }
+}
+
+QString ZEKPathObservingController::absoluteObservingPath() const
+{
+    return QDir::cleanPath(QDir::current().absoluteFilePath(observingPath_));
 }
 
 void ZEKPathObservingController::printEventFlags(const FWEvent &event) const

@@ -54,6 +54,13 @@ public:
     void startObserving();
     void stopObserving();
 
+    // Every regular ".pdf" file in the tree now (below its top only with
+    // observeSubpaths), oldest first. What cannot be read is passed over.
+    QList<QUrl> finishedPdfsInTree() const;
+    // Reports each of them as if it had just been renamed into place: the jobs
+    // that came while nobody watched.
+    void reportFinishedPdfsInTree();
+
     // The filter, for each delivered event.
     void URLWatcher(FWEvents &watcher, const FWEvent &eventOccurred) override;
 
@@ -62,9 +69,11 @@ public:
 
 private:
     static bool isFinishedPdf(const FWEvent &event);
+    QList<QUrl> finishedPdfsIn(const QString &root, bool withSubpaths) const;
     // Below the top only when the watcher reports from there.
-    void reportFinishedPdfsInTree(bool withSubpaths);
+    void reportFinishedPdfsIn(const QString &root, bool withSubpaths);
     void report(const QUrl &url);
+    QString absoluteObservingPath() const;
 
     const QString observingPath_;
     const QString observingFileMask_;

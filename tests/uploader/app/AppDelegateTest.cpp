@@ -9,9 +9,11 @@
 #include "ZEKDefaults.h"
 #include "ZEKLog.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -71,6 +73,17 @@ protected:
         pointAt(device);
         delegate->applicationDidFinishLaunching();
         ASSERT_TRUE(QDir(spool.path()).mkdir(u"alice"_s));
+    }
+
+    QStringList linesStartingWith(const QString &start) const
+    {
+        QStringList lines;
+        for (const QString &event : interface.events) {
+            if (event.startsWith(start)) {
+                lines.append(event.mid(start.size()));
+            }
+        }
+        return lines;
     }
 
     bool waitForLog(const QString &start)
@@ -202,4 +215,57 @@ TEST_F(AppDelegateTest, EachUploadGoesWhereTheSettingsSayNow)
         EXPECT_TRUE(QFile::exists(job));
         EXPECT_TRUE(delegate->lastFaultyFileURL().isEmpty());
     }
+}
+
+TEST_F(AppDelegateTest, DeliversWaitingJobsAtLaunchAndEachJobOnceWhateverWatches)
+{
+    // Printed while nobody watched; the highest job number is the oldest.
+    ASSERT_TRUE(QDir(spool.path()).mkpath(u"anonymous users"_s));
+    const QString anonymous = spool.filePath(u"anonymous users"_s);
+    QStringList oldestFirst;
+    for (int n = 1; n <= 3; ++n) {
+        oldestFirst.prepend(finishJob(anonymous, u"job_%1 Early"_s.arg(n)));
+        QFile job(oldestFirst.first());
+        ASSERT_TRUE(job.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(job.setFileTime(QDateTime::currentDateTime().addSecs(-60 * n),
+                                    QFileDevice::FileModificationTime));
+    }
+    // A second uploader on the same tree, as for a second user logged in.
+    RecordingInterface otherInterface;
+    const auto other = AppDelegate::create(otherInterface, spool.path());
+    launch();
+    other->applicationDidFinishLaunching();
+    for (int n = 4; n <= 13; ++n) {
+        finishJob(anonymous, u"job_%1 Late"_s.arg(n), "%PDF-1.4\n%" + QByteArray::number(n) + "\n");
+    }
+    ASSERT_TRUE(waitUntil([&] { return QDir(anonymous).isEmpty() && device.jobs().size() >= 13; }));
+    // Both saw every job; time for a second delivery, were there to be one.
+    waitUntil([] { return false; }, std::chrono::milliseconds(1500));
+    const QByteArrayList received = device.jobs();
+    EXPECT_EQ(received.size(), 13);
+    EXPECT_EQ(QSet<QByteArray>(received.cbegin(), received.cend()).size(), 11); // "Early" alike
+    EXPECT_EQ(linesStartingWith(u"log Printed PDF appeared: "_s).mid(0, 3), oldestFirst)
+        << linesStartingWith(u"log Printed PDF appeared: "_s).join(u"\n"_s).toStdString();
+    EXPECT_TRUE(linesStartingWith(u"log ERROR"_s).isEmpty());
+    EXPECT_TRUE(otherInterface.events.filter(u"ERROR"_s).isEmpty());
+}
+
+TEST_F(AppDelegateTest, RetryResendsTheLastFailureThenEveryOtherWaitingJob)
+{
+    launch();
+    ASSERT_TRUE(device.setMode("500"));
+    const QString first = finishJob(spool.filePath(u"alice"_s), u"job_6 First"_s);
+    ASSERT_TRUE(waitForLog(u"alert open"_s));
+    interface.events.clear();
+    const QString second = finishJob(spool.filePath(u"alice"_s), u"job_7 Second"_s);
+    ASSERT_TRUE(waitForLog(u"alert open"_s));
+    EXPECT_EQ(delegate->lastFaultyFileURL(), QUrl::fromLocalFile(second));
+
+    ASSERT_TRUE(device.setMode("ok"));
+    interface.events.clear();
+    delegate->retryLastFaultyFileURL();
+    ASSERT_TRUE(waitUntil([&] { return device.jobs().size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return linesStartingWith(u"log File deleted: "_s).size() == 2; }));
+    EXPECT_EQ(linesStartingWith(u"log Retrying printing PDF: "_s), (QStringList{second, first}));
+    EXPECT_FALSE(QFile::exists(first) || QFile::exists(second));
 }
