@@ -266,7 +266,20 @@ void InotifyTree::handleTreeEntry(const Node &node, const inotify_event &event, 
     }
     if (isDir && (event.mask & (IN_CREATE | IN_MOVED_TO))) {
         watchTree(path, node.treeOf, &batch);
+    } else if (isDir && (event.mask & IN_ATTRIB) && !isWatched(path, node.treeOf)) {
+        // A directory that could not be read when it came may be readable now: the backend
+        // makes a user's directory as root's, then hands it to the user, whose uploader is
+        // told of the change of owner. What is already in it is reported as arrived.
+        watchTree(path, node.treeOf, &batch);
     }
+}
+
+bool InotifyTree::isWatched(const QString &path, int root) const
+{
+    const QList<WatchReference> watches = watchesBelow(path, root);
+    return std::any_of(watches.cbegin(), watches.cend(), [&](const WatchReference &reference) {
+        return nodes_.value(reference.watch).path == path;
+    });
 }
 
 void InotifyTree::handleOverflow(EventBatch &batch)

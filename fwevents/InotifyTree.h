@@ -107,6 +107,8 @@ private:
                   const QString &watchAt = QString());
     void unwatchTree(int root);
     QList<WatchReference> watchesBelow(const QString &directory, int root) const;
+    // Whether the directory at path has a watch of its own in that tree.
+    bool isWatched(const QString &path, int root) const;
     bool isCurrent(const WatchReference &reference) const;
     // Gives the watch up once it serves no purpose any more.
     void release(int wd);

@@ -7,6 +7,9 @@
 //                                shim appends "<call> <uid> <octal mode> <path>"
 //                                as the directory now is; a refused rename
 //                                appends "renameat2 refused <new path>".
+//   ZEK_SHIM_PAUSE_BEFORE_CHOWN_MS=<n>  fchown waits n milliseconds first, so
+//                                a watcher surely sees a directory before it
+//                                changes hands.
 // Everything else goes to the real functions.
 
 #include <cerrno>
@@ -145,6 +148,9 @@ int chown(const char *path, uid_t owner, gid_t group)
 int fchown(int fd, uid_t owner, gid_t group)
 {
     static const auto real = next<int (*)(int, uid_t, gid_t)>("fchown");
+    if (const char *pause = std::getenv("ZEK_SHIM_PAUSE_BEFORE_CHOWN_MS")) {
+        usleep(static_cast<useconds_t>(std::atoi(pause)) * 1000);
+    }
     return logged(real(fd, owner, group), "fchown", fd, "", 0);
 }
 

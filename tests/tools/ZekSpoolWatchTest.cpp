@@ -120,6 +120,23 @@ TEST_F(SpoolWatch, SkipsDirectoriesItCannotReadAndGoesOnWatching)
     EXPECT_FALSE(watch.output().contains("secret"));
 }
 
+// The backend makes a user's directory as root's and then hands it to the user: the user's own
+// watcher cannot read it when it appears, and must take it up once it can.
+TEST_F(SpoolWatch, WatchesAUsersNewDirectoryOnceItIsTheirs)
+{
+    BackgroundProcess watch(QStringLiteral("setpriv"),
+                            {"--reuid=daemon", "--regid=daemon", "--clear-groups", kWatch});
+    ASSERT_TRUE(watch.waitForError("watching " + kRoot.toUtf8())) << watch.error().data();
+    qputenv("LD_PRELOAD", ZEK_FS_SHIM_PATH);
+    qputenv("ZEK_SHIM_PAUSE_BEFORE_CHOWN_MS", "300");
+    const ProcessResult printed = print(QStringLiteral("44"), QStringLiteral("daemon"));
+    qunsetenv("ZEK_SHIM_PAUSE_BEFORE_CHOWN_MS");
+    qunsetenv("LD_PRELOAD");
+    ASSERT_EQ(printed.exitCode, 0);
+    EXPECT_TRUE(watch.waitForOutput(appearedJob(kRoot + QStringLiteral("/daemon"), "44"), 10000))
+        << watch.output().data();
+}
+
 // What administrators and other users do to the spool tree, with the backend printing all the
 // while: every job that ends up in the tree is reported, and none that is not.
 TEST_F(SpoolWatch, ReportsEveryJobWhateverHappensToTheTree)
