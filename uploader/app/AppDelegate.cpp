@@ -115,11 +115,16 @@ void AppDelegate::retryLastFaultyFileURL()
     log(u"Retrying printing PDF: "_s + pathText(last));
     upload(last, Missing::Fails);
     // Earlier failures would otherwise wait for the next launch.
+    retryWaitingJobs();
+}
+
+void AppDelegate::retryWaitingJobs()
+{
     if (!pathObservingController_) {
         return;
     }
     for (const QUrl &waiting : pathObservingController_->finishedPdfsInTree()) {
-        if (waiting != last) {
+        if (waiting != lastFaultyFileURL_) {
             log(u"Retrying printing PDF: "_s + pathText(waiting));
             upload(waiting, Missing::LeftAlone);
         }

@@ -46,6 +46,8 @@ public:
     // then the same for every other job still waiting in the tree, oldest
     // first, each left alone when another uploader has it or it is gone.
     void retryLastFaultyFileURL();
+    // The second half of the retry alone: every job still waiting, oldest first.
+    void retryWaitingJobs();
     // "File deleted: <path>" or "Can't delete file: <path>".
     void removeFileAtURL(const QUrl &file);
     // The application log: one entry per call.
