@@ -8,6 +8,7 @@ backend=$1
 ppd=$2
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/private-cupsd.sh"
+. "$here/../support/private-users.sh"
 
 for tool in cupsd lp lpadmin lpstat pdfinfo gs runuser; do
     command -v $tool >/dev/null || { echo "skipped: $tool is missing" >&2; exit 77; }
@@ -36,11 +37,7 @@ check() { # check DESCRIPTION COMMAND...
 
 # An ordinary user known only inside this mount namespace.
 user=zekprint-e2e
-cp /etc/passwd "$work/passwd"
-cp /etc/group "$work/group"
-echo "$user:x:4242:4242:ZEK test user:/nonexistent:/usr/sbin/nologin" >>"$work/passwd"
-echo "$user:x:4242:" >>"$work/group"
-mount --bind "$work/passwd" /etc/passwd && mount --bind "$work/group" /etc/group ||
+zek_private_users "$work" "$user:4242" ||
     { echo "skipped: cannot set up a private user" >&2; exit 77; }
 
 # Documents of every kind a desktop prints.
