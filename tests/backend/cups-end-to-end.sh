@@ -7,6 +7,7 @@ set -u
 backend=$1
 ppd=$2
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../support/checks.sh"
 . "$here/../support/private-cupsd.sh"
 . "$here/../support/private-users.sh"
 
@@ -22,18 +23,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-passes=0
-check() { # check DESCRIPTION COMMAND...
-    description=$1
-    shift
-    if "$@"; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        echo "FAILED: $description" >&2
-    fi
-}
 
 # An ordinary user known only inside this mount namespace.
 user=zekprint-e2e

@@ -6,6 +6,7 @@ set -u
 discover=$1
 here=$(cd "$(dirname "$0")" && pwd)
 netns="$here/../support/avahi-netns.sh"
+. "$here/../support/checks.sh"
 
 work=$(mktemp -d /tmp/zek-discover.XXXXXX)
 publishers=""
@@ -18,21 +19,12 @@ cleanup() {
     "$netns" down "$work/mdns"
     rm -rf "$work"
 }
-failures=0
 trap cleanup EXIT
 
 "$netns" up "$work/mdns" || exit $?
 # shellcheck disable=SC1091 # written by up
 . "$work/mdns/env"
 
-check() { # check DESCRIPTION COMMAND...
-    description=$1
-    shift
-    if ! "$@"; then
-        failures=$((failures + 1))
-        echo "FAILED: $description" >&2
-    fi
-}
 has_line() { grep -qxF -- "$2" "$1"; }
 count_lines() { grep -cxF -- "$2" "$1"; }
 

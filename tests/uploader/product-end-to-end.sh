@@ -7,6 +7,7 @@
 set -u
 backend=$1 ppd=$2 uploader=$3 simulator=$4
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../support/checks.sh"
 . "$here/../support/private-cupsd.sh"
 . "$here/../support/private-users.sh"
 . "$here/../support/product-session.sh"
@@ -17,7 +18,6 @@ done
 
 work=$(mktemp -d /tmp/zek-product.XXXXXX)
 chmod 0755 "$work"
-failures=0
 zek_sim_pid="" zek_pid_alice="" zek_pid_bob=""
 cleanup() {
     for pid in $zek_pid_alice $zek_pid_bob $zek_sim_pid; do
@@ -36,14 +36,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() { # check DESCRIPTION COMMAND...
-    description=$1
-    shift
-    if ! "$@"; then
-        failures=$((failures + 1))
-        echo "FAILED: $description" >&2
-    fi
-}
 zek_private_users "$work" alice:4242 bob:4243 ||
     { echo "skipped: cannot set up private users" >&2; exit 77; }
 
