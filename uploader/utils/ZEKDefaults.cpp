@@ -2,6 +2,7 @@
 
 #include "ZEKIdentity.h"
 
+#include <QMap>
 #include <QSettings>
 #include <memory>
 
@@ -20,16 +21,32 @@ std::unique_ptr<QSettings> store()
                                        QString::fromUtf8(zek::kApplicationName));
 }
 
+// What could not be written (a read-only home, as for a system service) is
+// kept here for the life of the process, so that it is read back all the same.
+QMap<QString, QString> &unwritten()
+{
+    static QMap<QString, QString> values;
+    return values;
+}
+
 QString value(const QString &key)
 {
     const QVariant stored = store()->value(key);
-    return stored.isValid() ? stored.toString() : QString();
+    return stored.isValid() ? stored.toString() : unwritten().value(key);
 }
 
 void setValue(const QString &key, const QString &value)
 {
-    if (!value.isEmpty()) {
-        store()->setValue(key, value);
+    if (value.isEmpty()) {
+        return;
+    }
+    const auto settings = store();
+    settings->setValue(key, value);
+    settings->sync();
+    if (settings->status() == QSettings::NoError) {
+        unwritten().remove(key);
+    } else {
+        unwritten().insert(key, value);
     }
 }
 
@@ -97,5 +114,6 @@ void ZEKDefaults::resetZEKDefaults()
     const auto settings = store();
     for (const QString &key : {kScheme, kIp, kPort, kPath}) {
         settings->remove(key);
+        unwritten().remove(key);
     }
 }
