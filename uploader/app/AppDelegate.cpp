@@ -106,6 +106,7 @@ void AppDelegate::upload(const QUrl &file, Missing missing)
             self->log(ZEKLog::uploadOutcomeLine(result, error));
             self->removeFileAtURL(file);
             self->userInterface_.setShowAlertView(false);
+            self->userInterface_.uploadDidSucceed(file);
         });
 }
 
@@ -115,16 +116,21 @@ void AppDelegate::retryLastFaultyFileURL()
     log(u"Retrying printing PDF: "_s + pathText(last));
     upload(last, Missing::Fails);
     // Earlier failures would otherwise wait for the next launch.
-    retryWaitingJobs();
+    retryWaitingJobsExcept(last);
 }
 
 void AppDelegate::retryWaitingJobs()
+{
+    retryWaitingJobsExcept(QUrl());
+}
+
+void AppDelegate::retryWaitingJobsExcept(const QUrl &skipped)
 {
     if (!pathObservingController_) {
         return;
     }
     for (const QUrl &waiting : pathObservingController_->finishedPdfsInTree()) {
-        if (waiting != lastFaultyFileURL_) {
+        if (waiting != skipped) {
             log(u"Retrying printing PDF: "_s + pathText(waiting));
             upload(waiting, Missing::LeftAlone);
         }

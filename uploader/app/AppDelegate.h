@@ -46,7 +46,8 @@ public:
     // then the same for every other job still waiting in the tree, oldest
     // first, each left alone when another uploader has it or it is gone.
     void retryLastFaultyFileURL();
-    // The second half of the retry alone: every job still waiting, oldest first.
+    // "Retrying printing PDF: <path>" and the upload of every job still
+    // waiting, oldest first, under the same rule.
     void retryWaitingJobs();
     // "File deleted: <path>" or "Can't delete file: <path>".
     void removeFileAtURL(const QUrl &file);
@@ -74,6 +75,7 @@ private:
 
     AppDelegate(ZEKUserInterface &userInterface, QString spoolRoot);
     void upload(const QUrl &file, Missing missing);
+    void retryWaitingJobsExcept(const QUrl &skipped);
 
     ZEKUserInterface &userInterface_;
     const QString spoolRoot_;

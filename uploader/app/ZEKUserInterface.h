@@ -22,4 +22,6 @@ public:
     virtual void setShowAlertView(bool show) = 0;
     // An upload failed: tell the user even while the window is closed.
     virtual void uploadDidFail(const QUrl &file, const QString &reason) = 0;
+    // The device took a job (and it is deleted).
+    virtual void uploadDidSucceed(const QUrl &file) = 0;
 };

@@ -31,6 +31,7 @@ public:
     void showLoggerWindow() override;
     void setShowAlertView(bool show) override;
     void uploadDidFail(const QUrl &file, const QString &reason) override;
+    void uploadDidSucceed(const QUrl &) override {}
 
     ZEKLoggerWindowController *loggerWindowController() const { return loggerWindow_.get(); }
 

@@ -45,6 +45,7 @@ public:
     {
         events.append(u"failed "_s + file.fileName() + u": "_s + reason);
     }
+    void uploadDidSucceed(const QUrl &) override {}
 
     QStringList events;
 
