@@ -1,8 +1,8 @@
 #!/bin/sh
 # install-test.sh BUILD-DIR BACKEND-DIR PPD-DIR
 # Stages the installation and checks the backend's mode (CUPS runs a backend
-# as root only when it is mode 0700 and owned by root) and that the PPD passes
-# cupstestppd.
+# as root only when it is mode 0700 and owned by root), that the PPD passes
+# cupstestppd and that the print server's systemd unit verifies.
 set -u
 build=$1 backend_dir=$2 ppd_dir=$3
 stage=$(mktemp -d)
@@ -21,5 +21,13 @@ expect "backend mode" "$(stat -c %a "$backend" 2>/dev/null)" 700
 ppd="$stage$ppd_dir/zekprinter.ppd"
 if command -v cupstestppd >/dev/null; then
     expect "PPD passes cupstestppd" "$(cupstestppd -q "$ppd" && echo pass)" pass
+fi
+unit="$stage/usr/lib/systemd/system/zek-uploader.service"
+expect "print server unit installed" "$(test -f "$unit" && echo yes)" yes
+if command -v systemd-analyze >/dev/null && [ -f "$unit" ]; then
+    # Pointed at the staged program, which is not installed here.
+    sed "s|/usr/bin/ZEKUploader|$stage/usr/bin/ZEKUploader|" "$unit" >"$stage/zek-uploader.service"
+    expect "systemd-analyze verify passes, silently" \
+        "$(systemd-analyze verify "$stage/zek-uploader.service" 2>&1; echo "status $?")" "status 0"
 fi
 [ $failures -eq 0 ]

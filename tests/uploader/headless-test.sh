@@ -1,0 +1,96 @@
+#!/bin/sh
+# ZEKUploader --headless as a print server runs it: as root, settings from the
+# system-wide file, jobs of every user. Runs as root inside a private mount
+# namespace whose /var/spool is a tmpfs (with-private-spool.sh).
+#   headless-test.sh ZEKPrinter ZEKUploader zek-device-sim
+set -u
+backend=$1 uploader=$2 simulator=$3
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../support/checks.sh"
+. "$here/../support/product-session.sh"
+
+work=$(mktemp -d /tmp/zek-headless.XXXXXX)
+chmod 0755 "$work"
+zek_sim_pid="" zek_pid_daemon="" headless_pid=""
+cleanup() {
+    kill $zek_pid_daemon $headless_pid $zek_sim_pid 2>/dev/null
+    wait 2>/dev/null
+    if [ "$failures" -ne 0 ]; then
+        for log in "$work"/*.log; do
+            echo "--- $log" >&2
+            tail -n 40 "$log" >&2
+        done
+        find /var/spool/ZEKPrinter -ls >&2
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+zek_session_init "$work" "$uploader" "$simulator"
+received="$work/received"
+zek_start_simulator "$received" || { echo "the simulator did not start" >&2; exit 1; }
+received_count_is() { [ "$(find "$received" -name '*.pdf' | wc -l)" -eq "$1" ]; }
+no_jobs_waiting() { [ -z "$(find /var/spool/ZEKPrinter -name '*.pdf' 2>/dev/null)" ]; }
+logged() { grep -q "$1" "$work/headless.log"; }
+print() { # print JOB USER
+    printf '%%PDF-1.4\n%% job %s\n%%%%EOF\n' "$1" | "$backend" "$1" "$2" "Job $1" 2>>"$work/backend.log"
+}
+
+# The system-wide settings only, as under its systemd unit.
+mkdir -p "$work/xdg/ZEK"
+printf '[General]\nip=127.0.0.1\nport=%s\n' "$zek_port" >"$work/xdg/ZEK/ZEKUploader.conf"
+XDG_CONFIG_HOME=/nonexistent XDG_CONFIG_DIRS="$work/xdg" \
+    DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-bus" \
+    "$uploader" --headless --retry-pause 1 >"$work/headless.out" 2>"$work/headless.log" &
+headless_pid=$!
+zek_await logged 'Version: ' || { echo "the headless uploader did not start" >&2; exit 1; }
+
+# 1. Every user's job, from their 0700 directories.
+print 1 daemon
+print 2 no-such-user-here
+check "two jobs delivered" zek_await received_count_is 2
+check "the spool tree emptied" zek_await no_jobs_waiting
+check "its lines go to the system log" logged 'ZEKUploader\[[0-9]*\]: Printed PDF appeared: /var/spool/ZEKPrinter/daemon/job_1 Job.pdf'
+check "no device search" sh -c "! grep -q 'Domains' '$work/headless.log'"
+
+# 2. The device fails: the job waits, and is delivered on its own once the device is back.
+zek_await sh -c "curl -s -X POST --data 500 http://127.0.0.1:$zek_port/sim/mode >/dev/null"
+print 3 daemon
+check "the failure is logged" zek_await logged 'ERROR(-1011)'
+curl -s -X POST --data ok "http://127.0.0.1:$zek_port/sim/mode" >/dev/null
+check "delivered by itself after the device came back" zek_await received_count_is 3
+check "and taken out of the spool tree" zek_await no_jobs_waiting
+
+# 3. A desktop uploader beside it: each anonymous job is delivered once.
+zek_start_uploader daemon 1 || { echo "the desktop uploader did not start" >&2; exit 1; }
+for n in 4 5 6 7 8; do
+    print $n nobody-here-either
+done
+check "five more delivered" zek_await received_count_is 8
+check "anonymous users emptied" zek_await no_jobs_waiting
+sleep 2
+check "each exactly once" received_count_is 8
+
+# 4. SIGTERM in the middle of an upload: it ends at once and the job stays.
+curl -s -X POST --data silent "http://127.0.0.1:$zek_port/sim/mode" >/dev/null
+kill "$zek_pid_daemon" && wait "$zek_pid_daemon" 2>/dev/null
+zek_pid_daemon=""
+print 9 daemon
+check "the upload started" zek_await logged 'job_9 Job.pdf'
+sleep 0.5
+kill -TERM "$headless_pid"
+ended=1
+for _ in $(seq 1 50); do
+    kill -0 "$headless_pid" 2>/dev/null || { ended=0; break; }
+    sleep 0.1
+done
+check "SIGTERM ends it within 5 s" [ $ended -eq 0 ]
+wait "$headless_pid"
+status=$?
+headless_pid=""
+check "with status 0 (was $status)" [ "$status" -eq 0 ]
+check "the job stays for the next start" test -f "/var/spool/ZEKPrinter/daemon/job_9 Job.pdf"
+check "it says so" logged 'Stopped; jobs not yet delivered stay in the spool tree'
+
+[ $failures -eq 0 ] && echo "headless uploader: all checks passed"
+[ $failures -eq 0 ]
