@@ -2,6 +2,8 @@
 # and logs under a directory of the test's, running the project's backend.
 #
 #   zek_cupsd_start DIR BACKEND   start it; exports CUPS_SERVER (its socket)
+#     zek_cupsd_listen="ADDRESS:PORT"  also listen there and share queues
+#     zek_cupsd_backends="ipp ..."     also offer these backends of the machine's
 #   zek_cupsd_stop                stop it (safe to call twice)
 #   zek_cupsd_log                 print its error log
 #
@@ -24,6 +26,12 @@ zek_cupsd_start() {
     # itself is owned by root with mode 0700.
     install -o root -g root -m 0700 "$backend" "$zek_cupsd_dir/lib/backend/zekprinter"
     cp /etc/cups/raw.types /etc/cups/raw.convs "$zek_cupsd_dir/etc/" 2>/dev/null || true
+    for name in ${zek_cupsd_backends:-}; do
+        ln -sfn "/usr/lib/cups/backend/$name" "$zek_cupsd_dir/lib/backend/$name"
+    done
+    sharing=""
+    [ -n "${zek_cupsd_listen:-}" ] && sharing="Listen $zek_cupsd_listen
+DefaultShared Yes"
 
     cat >"$zek_cupsd_dir/cups-files.conf" <<CONF
 ServerRoot $zek_cupsd_dir/etc
@@ -42,6 +50,7 @@ CONF
     cat >"$zek_cupsd_dir/cupsd.conf" <<CONF
 LogLevel debug
 Listen $zek_cupsd_dir/cups.sock
+$sharing
 Browsing Off
 WebInterface No
 JobRetryInterval 5
