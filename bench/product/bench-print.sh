@@ -19,6 +19,7 @@ work=$(mktemp -d /tmp/zek-bench-print.XXXXXX)
 chmod 0755 "$work"
 zek_sim_pid="" zek_pid_alice=""
 trap 'kill $zek_pid_alice $zek_sim_pid 2>/dev/null; zek_cupsd_stop; rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM
 
 zek_private_users "$work" alice:4242 || { echo "cannot make a private user" >&2; exit 1; }
 gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -o "$work/page.pdf" \
