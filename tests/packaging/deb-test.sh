@@ -50,7 +50,7 @@ expect "package installed" "$(dpkg-query -W -f '${Status}' zek-print 2>/dev/null
 for file in /usr/bin/ZEKUploader /usr/bin/zek-spool-watch /usr/bin/zek-upload /usr/bin/zek-discover \
     /usr/bin/zek-device-sim /usr/share/applications/zek-uploader.desktop \
     /etc/xdg/autostart/zek-uploader.desktop /usr/share/icons/hicolor/scalable/apps/zek-uploader.svg \
-    /usr/share/ppd/zek/zekprinter.ppd; do
+    /usr/share/ppd/zek/zekprinter.ppd /usr/lib/systemd/system/zek-uploader.service; do
     expect "$file installed" "$(test -f "$file" && echo yes)" yes
 done
 expect "backend mode and owner" "$(stat -c '%a %U' /usr/lib/cups/backend/zekprinter)" "700 root"
