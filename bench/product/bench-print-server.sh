@@ -18,8 +18,8 @@ zek_cupsd_script="$support/private-cupsd.sh"
 
 work=$(mktemp -d /tmp/zek-bench-server.XXXXXX)
 chmod 0755 "$work"
-zek_sim_pid="" headless_pid=""
-trap 'kill $headless_pid $zek_sim_pid 2>/dev/null; zek_lan_down; rm -rf "$work"' EXIT
+zek_sim_pid="" zek_headless_pid=""
+trap 'kill $zek_headless_pid $zek_sim_pid 2>/dev/null; zek_lan_down; rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM
 
 zek_lan_up "$work/lan" "$desktops" || { echo "no network namespaces" >&2; exit 1; }
@@ -29,12 +29,7 @@ for i in $(seq 1 "$desktops"); do
 done
 zek_session_init "$work" "$uploader" "$simulator"
 zek_start_simulator "$work/received" || exit 1
-mkdir -p "$work/xdg/ZEK"
-printf '[General]\nip=127.0.0.1\nport=%s\n' "$zek_port" >"$work/xdg/ZEK/ZEKUploader.conf"
-XDG_CONFIG_HOME=/nonexistent XDG_CONFIG_DIRS="$work/xdg" \
-    "$uploader" --headless >/dev/null 2>"$work/headless.log" &
-headless_pid=$!
-zek_await grep -q 'Version: ' "$work/headless.log" || exit 1
+zek_start_headless || exit 1
 gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -o "$work/page.pdf" \
     -c '/Helvetica findfont 24 scalefont setfont 72 720 moveto (office) show showpage'
 chmod 0644 "$work/page.pdf"
@@ -62,8 +57,8 @@ sleep 3 # time for a second delivery, were there to be one
 names=$(for name in "$work"/received/*.name; do cat "$name" && echo; done)
 left=$(find /var/spool/ZEKPrinter -name '*.pdf' | wc -l)
 ticks=$(getconf CLK_TCK)
-cpu=$(awk -v t="$ticks" '{ printf "%.2f", ($14 + $15) / t }' "/proc/$headless_pid/stat")
-peak=$(sed -n 's/^VmHWM:\s*//p' "/proc/$headless_pid/status")
+cpu=$(awk -v t="$ticks" '{ printf "%.2f", ($14 + $15) / t }' "/proc/$zek_headless_pid/stat")
+peak=$(sed -n 's/^VmHWM:\s*//p' "/proc/$zek_headless_pid/status")
 echo "  all submitted after $((last_submitted - start)) ms; all received after $((done_at - start)) ms"
 echo "  the last job: $((done_at - last_submitted)) ms from its lp to the device's receipt"
 echo "  received $(received) of $total, $(echo "$names" | sort | uniq -d | wc -l) more than once, $left left in the server's spool tree"

@@ -14,3 +14,15 @@ check() {
         echo "FAILED: $description" >&2
     fi
 }
+
+# report_failure_context FILE...: after failed checks, the end of each file
+# given (logs) and the spool tree, on standard error.
+report_failure_context() {
+    [ "$failures" -eq 0 ] && return 0
+    for log in "$@"; do
+        [ -f "$log" ] || continue
+        echo "--- $log" >&2
+        tail -n 40 "$log" >&2
+    done
+    find /var/spool/ZEKPrinter -ls >&2
+}

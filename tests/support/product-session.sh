@@ -7,6 +7,8 @@
 #   zek_start_simulator RECEIVED [PORT]  sets zek_sim_pid and zek_port
 #   zek_start_uploader USER UID          sets zek_pid_<USER>; waits for its version line
 #   zek_as_user USER UID COMMAND...      runs COMMAND in USER's session
+#   zek_start_headless [OPTION...]       ZEKUploader --headless as its systemd unit runs
+#                                        it (system-wide settings only); sets zek_headless_pid
 
 zek_session_init() {
     zek_session_dir=$1 zek_uploader=$2 zek_simulator=$3
@@ -58,4 +60,14 @@ zek_start_uploader() {
 
 zek_logged_a_new_version_line() {
     [ "$(grep -c 'Version: ' "$zek_log")" -gt "${zek_versions:-0}" ]
+}
+
+zek_start_headless() {
+    mkdir -p "$zek_session_dir/xdg/ZEK"
+    printf '[General]\nip=127.0.0.1\nport=%s\n' "$zek_port" >"$zek_session_dir/xdg/ZEK/ZEKUploader.conf"
+    XDG_CONFIG_HOME=/nonexistent XDG_CONFIG_DIRS="$zek_session_dir/xdg" \
+        DBUS_SYSTEM_BUS_ADDRESS="unix:path=$zek_session_dir/no-bus" \
+        "$zek_uploader" --headless "$@" >/dev/null 2>"$zek_session_dir/headless.log" &
+    zek_headless_pid=$!
+    zek_await grep -q 'Version: ' "$zek_session_dir/headless.log"
 }

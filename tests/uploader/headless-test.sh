@@ -11,17 +11,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 work=$(mktemp -d /tmp/zek-headless.XXXXXX)
 chmod 0755 "$work"
-zek_sim_pid="" zek_pid_daemon="" headless_pid=""
+zek_sim_pid="" zek_pid_daemon="" zek_headless_pid=""
 cleanup() {
-    kill $zek_pid_daemon $headless_pid $zek_sim_pid 2>/dev/null
+    kill $zek_pid_daemon $zek_headless_pid $zek_sim_pid 2>/dev/null
     wait 2>/dev/null
-    if [ "$failures" -ne 0 ]; then
-        for log in "$work"/*.log; do
-            echo "--- $log" >&2
-            tail -n 40 "$log" >&2
-        done
-        find /var/spool/ZEKPrinter -ls >&2
-    fi
+    report_failure_context "$work"/*.log
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -36,14 +30,7 @@ print() { # print JOB USER
     printf '%%PDF-1.4\n%% job %s\n%%%%EOF\n' "$1" | "$backend" "$1" "$2" "Job $1" 2>>"$work/backend.log"
 }
 
-# The system-wide settings only, as under its systemd unit.
-mkdir -p "$work/xdg/ZEK"
-printf '[General]\nip=127.0.0.1\nport=%s\n' "$zek_port" >"$work/xdg/ZEK/ZEKUploader.conf"
-XDG_CONFIG_HOME=/nonexistent XDG_CONFIG_DIRS="$work/xdg" \
-    DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-bus" \
-    "$uploader" --headless --retry-pause 1 >"$work/headless.out" 2>"$work/headless.log" &
-headless_pid=$!
-zek_await logged 'Version: ' || { echo "the headless uploader did not start" >&2; exit 1; }
+zek_start_headless --retry-pause 1 || { echo "the headless uploader did not start" >&2; exit 1; }
 
 # 1. Every user's job, from their 0700 directories.
 print 1 daemon
@@ -78,16 +65,16 @@ zek_pid_daemon=""
 print 9 daemon
 check "the upload started" zek_await logged 'job_9 Job.pdf'
 sleep 0.5
-kill -TERM "$headless_pid"
+kill -TERM "$zek_headless_pid"
 ended=1
 for _ in $(seq 1 50); do
-    kill -0 "$headless_pid" 2>/dev/null || { ended=0; break; }
+    kill -0 "$zek_headless_pid" 2>/dev/null || { ended=0; break; }
     sleep 0.1
 done
 check "SIGTERM ends it within 5 s" [ $ended -eq 0 ]
-wait "$headless_pid"
+wait "$zek_headless_pid"
 status=$?
-headless_pid=""
+zek_headless_pid=""
 check "with status 0 (was $status)" [ "$status" -eq 0 ]
 check "the job stays for the next start" test -f "/var/spool/ZEKPrinter/daemon/job_9 Job.pdf"
 check "it says so" logged 'Stopped; jobs not yet delivered stay in the spool tree'

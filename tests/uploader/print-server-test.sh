@@ -20,17 +20,11 @@ done
 
 work=$(mktemp -d /tmp/zek-print-server.XXXXXX)
 chmod 0755 "$work"
-zek_sim_pid="" headless_pid=""
+zek_sim_pid="" zek_headless_pid=""
 cleanup() {
-    kill $headless_pid $zek_sim_pid 2>/dev/null
+    kill $zek_headless_pid $zek_sim_pid 2>/dev/null
     wait 2>/dev/null
-    if [ "$failures" -ne 0 ]; then
-        for log in "$work"/*.log "$work"/lan/server/log/error_log; do
-            echo "--- $log" >&2
-            tail -n 30 "$log" >&2
-        done
-        find /var/spool/ZEKPrinter -ls >&2
-    fi
+    report_failure_context "$work"/*.log "$work"/lan/server/log/error_log
     zek_lan_down
     rm -rf "$work"
 }
@@ -45,12 +39,7 @@ zek_lan_start_desktop 1 >"$work/desktop.log" 2>&1 ||
 zek_session_init "$work" "$uploader" "$simulator"
 received="$work/received"
 zek_start_simulator "$received" || { echo "the simulator did not start" >&2; exit 1; }
-mkdir -p "$work/xdg/ZEK"
-printf '[General]\nip=127.0.0.1\nport=%s\n' "$zek_port" >"$work/xdg/ZEK/ZEKUploader.conf"
-XDG_CONFIG_HOME=/nonexistent XDG_CONFIG_DIRS="$work/xdg" \
-    "$uploader" --headless --retry-pause 1 >/dev/null 2>"$work/headless.log" &
-headless_pid=$!
-zek_await grep -q 'Version: ' "$work/headless.log" || { echo "no headless uploader" >&2; exit 1; }
+zek_start_headless --retry-pause 1 || { echo "no headless uploader" >&2; exit 1; }
 
 docs="$work/docs"
 mkdir -p "$docs"

@@ -24,13 +24,7 @@ cleanup() {
         kill "$pid" 2>/dev/null
     done
     wait 2>/dev/null
-    if [ "$failures" -ne 0 ]; then
-        for log in "$work"/*.log; do
-            echo "--- $log" >&2
-            tail -n 40 "$log" >&2
-        done
-        find /var/spool/ZEKPrinter -ls >&2
-    fi
+    report_failure_context "$work"/*.log
     zek_cupsd_stop
     rm -rf "$work"
 }
