@@ -100,14 +100,20 @@ fail() {
 
 # Waits up to ten seconds for CMD to succeed, giving up early once the
 # daemon in PIDFILE, known by MARK, has gone.
+# The process is there and not a zombie. Its command line is not looked at:
+# while it execs its way from ip to sh to the daemon, it may read empty.
+is_alive() {
+    state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -c1)
+    [ -n "$state" ] && [ "$state" != Z ]
+}
+
 await() {
     pidfile=$1
-    mark=$2
     shift 2
     tries=0
     until "$@" >/dev/null 2>&1; do
         tries=$((tries + 1))
-        [ $tries -lt 100 ] && is_ours "$(cat "$pidfile")" "$mark" || return 1
+        [ $tries -lt 100 ] && is_alive "$(cat "$pidfile")" || return 1
         sleep 0.1
     done
 }

@@ -88,9 +88,11 @@ void AppDelegate::upload(const QUrl &file, Missing missing)
     log(ZEKLog::uploadingToResourceLine(resource));
     ZEKNetworkController::uploadFile(
         file, resource,
-        // The claim lasts until the file is deleted or the upload has failed.
-        [weakSelf = weak_from_this(), file, claim](const QVariant &result,
-                                                   const std::optional<zek::Error> &error) {
+        // The claim lasts until the file is deleted or the upload has failed, and no longer:
+        // a retry must find the job free.
+        [weakSelf = weak_from_this(), file,
+         claim = claim](const QVariant &result, const std::optional<zek::Error> &error) mutable {
+            const auto held = std::exchange(claim, nullptr);
             const auto self = weakSelf.lock();
             if (!self) {
                 return;
