@@ -11,6 +11,8 @@
 class ZEKStatusItem {
 public:
     static ZEKStatusItem &sharedStatusItem();
+    ZEKStatusItem(const ZEKStatusItem &) = delete;
+    ZEKStatusItem &operator=(const ZEKStatusItem &) = delete;
 
     QSystemTrayIcon *statusItem() const { return statusItem_; }
     QIcon statusItemIcon() const { return statusItemIcon_; }
