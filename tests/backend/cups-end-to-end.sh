@@ -11,9 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/private-cupsd.sh"
 . "$here/../support/private-users.sh"
 
-for tool in cupsd lp lpadmin lpstat pdfinfo gs runuser; do
-    command -v $tool >/dev/null || { echo "skipped: $tool is missing" >&2; exit 77; }
-done
+require cupsd lp lpadmin lpstat pdfinfo gs runuser
 
 work=$(mktemp -d /tmp/zek-cups-e2e.XXXXXX)
 cleanup() {

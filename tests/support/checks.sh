@@ -26,3 +26,10 @@ report_failure_context() {
     done
     find /var/spool/ZEKPrinter -ls >&2
 }
+
+# require TOOL...: skips the test (status 77) when one of them is missing.
+require() {
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || { echo "skipped: $tool is missing" >&2; exit 77; }
+    done
+}

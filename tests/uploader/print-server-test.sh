@@ -14,9 +14,7 @@ zek_cupsd_script="$here/../support/private-cupsd.sh"
 . "$here/../support/print-lan.sh"
 . "$here/../support/product-session.sh"
 
-for tool in cupsd lp lpadmin ip gs pdfinfo setpriv python3 curl; do
-    command -v $tool >/dev/null || { echo "skipped: $tool is missing" >&2; exit 77; }
-done
+require cupsd lp lpadmin ip gs pdfinfo setpriv python3 curl
 
 work=$(mktemp -d /tmp/zek-print-server.XXXXXX)
 chmod 0755 "$work"

@@ -12,9 +12,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/private-users.sh"
 . "$here/../support/product-session.sh"
 
-for tool in cupsd lp lpadmin lpstat gs pdfinfo pdftotext setpriv python3; do
-    command -v $tool >/dev/null || { echo "skipped: $tool is missing" >&2; exit 77; }
-done
+require cupsd lp lpadmin lpstat gs pdfinfo pdftotext setpriv python3
 
 work=$(mktemp -d /tmp/zek-product.XXXXXX)
 chmod 0755 "$work"
