@@ -3,6 +3,10 @@
 namespace {
 
 constexpr qsizetype kMaximumTitleLength = 64;
+// A job identifier from the printing system is a number; anything longer than
+// this is cut, so that with the longest title (three UTF-8 bytes per code
+// unit) "job_<id> <title>.~pdf" stays within the 255 bytes of a file name.
+constexpr qsizetype kMaximumIdentifierLength = 16;
 
 bool isNewline(QChar c)
 {
@@ -48,12 +52,41 @@ QString beforeLast(const QString &text, QChar separator)
     return at < 0 ? text : text.first(at);
 }
 
+// Cuts to at most length code units, never between the halves of a pair.
+QString cut(QString text, qsizetype length)
+{
+    if (text.size() > length) {
+        text.truncate(length);
+        if (text.back().isHighSurrogate()) {
+            text.chop(1);
+        }
+    }
+    return text;
+}
+
+// No file name can hold a NUL, nor (as UTF-8) half of a surrogate pair: the
+// one becomes the replacement given, the other U+FFFD.
+QString nameSafe(QString text, QChar forNul)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            ++i;
+        } else if (c.isSurrogate()) {
+            text[i] = QChar::ReplacementCharacter;
+        } else if (c.isNull()) {
+            text[i] = forNul;
+        }
+    }
+    return text;
+}
+
 QString cleanedTitle(const QString &title)
 {
     if (title.isNull() || title == u"(stdin)") {
         return {};
     }
-    QString text = trimmed(title, isNewline);
+    QString text = trimmed(nameSafe(title, u' '), isNewline);
     if (!text.isEmpty() && text.front() == u'(' && text.back() == u')') {
         text.chop(1);
         text.remove(0, 1);
@@ -62,15 +95,7 @@ QString cleanedTitle(const QString &title)
     text = afterLast(text, u'\\');
     text = beforeLast(text, u'.');
     text.replace(u':', u' ');
-    if (text.size() > kMaximumTitleLength) {
-        text.truncate(kMaximumTitleLength);
-        // A cut between the two halves of a surrogate pair would leave a
-        // half character that no file name can hold as UTF-8.
-        if (text.back().isHighSurrogate()) {
-            text.chop(1);
-        }
-    }
-    text = beforeLast(text, u' ');
+    text = beforeLast(cut(text, kMaximumTitleLength), u' ');
     text = trimmed(text, isPunctuation);
     return trimmed(text, isSpace);
 }
@@ -79,7 +104,7 @@ QString cleanedTitle(const QString &title)
 
 QString zek_prepare_title(const QString &title, const QString &jobIdentifier)
 {
-    QString identifier = jobIdentifier;
+    QString identifier = cut(nameSafe(jobIdentifier, u'_'), kMaximumIdentifierLength);
     identifier.replace(u'/', u'_');
     const QString text = cleanedTitle(title);
     if (text.isEmpty()) {

@@ -77,4 +77,26 @@ TEST(PrepareTitle, WorkedExamples)
     }
 }
 
+// What no file name can hold: NUL, half a surrogate pair, more than 255 bytes.
+TEST(PrepareTitle, AlwaysMakesAValidFileName)
+{
+    const QChar lone[] = {QChar(0xD800), QChar(0xDC00)};
+    const struct {
+        QString job;
+        QString title;
+        QString expected;
+    } cases[] = {
+        {u"1"_s, u"Memo\0 draft x"_s, u"job_1 Memo  draft"_s},
+        {u"4\0/2"_s, u"Doc"_s, u"job_4__2 Doc"_s},
+        {u"2"_s, u"a"_s + lone[1] + u"b"_s + lone[0], u"job_2 a\uFFFDb\uFFFD"_s},
+        {u"9"_s.repeated(40), u"\u20AC"_s.repeated(70),
+         u"job_"_s + u"9"_s.repeated(16) + u' ' + u"\u20AC"_s.repeated(64)},
+    };
+    for (const auto &c : cases) {
+        const QString name = zek_prepare_title(c.title, c.job);
+        EXPECT_EQ(name, c.expected);
+        EXPECT_LE((name + u".~pdf"_s).toUtf8().size(), 255);
+    }
+}
+
 } // namespace
