@@ -93,6 +93,9 @@ std::optional<zek::Error> HCHTTPBodyPart::streamError()
                                 "The multipart body cannot be written in string encoding %1.")
                                 .arg(stringEncoding_)}});
     }
+    if (lengthError_) {
+        return lengthError_;
+    }
     return inputStream()->streamError();
 }
 
@@ -112,19 +115,65 @@ qint64 HCHTTPBodyPart::read(char *buffer, quint64 maxLength)
         total += readData(stringForHeaders(), buffer + total, maxLength - total);
     }
     if (phase_ == Phase::Body) {
-        const qint64 count = inputStream()->read(buffer + total, maxLength - total);
+        const qint64 count = readBody(buffer + total, maxLength - total);
         if (count == -1) {
             return -1;
         }
         total += static_cast<quint64>(count);
-        if (inputStream()->streamStatus() >= zek::StreamStatus::AtEnd) {
-            transitionToNextPhase();
-        }
     }
     if (phase_ == Phase::FinalBoundary) {
         total += readData(finalBoundary(), buffer + total, maxLength - total);
     }
     return static_cast<qint64>(total);
+}
+
+qint64 HCHTTPBodyPart::readBody(char *buffer, quint64 maxLength)
+{
+    if (lengthError_) {
+        return -1;
+    }
+    const quint64 remaining = bodyContentLength_ - phaseReadOffset_;
+    qint64 count = 0;
+    if (remaining > 0 && maxLength > 0) {
+        count = inputStream()->read(buffer, std::min(maxLength, remaining));
+        if (count == -1) {
+            return -1;
+        }
+        phaseReadOffset_ += static_cast<quint64>(count);
+    } else if (remaining == 0) {
+        // All that was announced is out: the stream must end here. A byte
+        // more means the body grew, and the announced one is no more.
+        char extra;
+        if (inputStream()->read(&extra, 1) != 0) {
+            return failLength(phaseReadOffset_ + 1);
+        }
+    }
+    if (inputStream()->streamStatus() >= zek::StreamStatus::AtEnd) {
+        if (phaseReadOffset_ != bodyContentLength_) {
+            return failLength(phaseReadOffset_);
+        }
+        transitionToNextPhase();
+    }
+    return count;
+}
+
+qint64 HCHTTPBodyPart::failLength(quint64 delivered)
+{
+    const QString reason =
+        delivered < bodyContentLength_
+            ? QCoreApplication::translate("HCHTTPBodyPart",
+                                          "The body ended after %1 of its %2 bytes.")
+                  .arg(delivered)
+                  .arg(bodyContentLength_)
+            : QCoreApplication::translate("HCHTTPBodyPart", "The body has more than its %1 bytes.")
+                  .arg(bodyContentLength_);
+    lengthError_ =
+        zek::Error(zek::NSURLErrorDomain, zek::NSURLErrorRequestBodyStreamExhausted,
+                   {{zek::NSLocalizedDescriptionKey,
+                     QCoreApplication::translate(
+                         "HCHTTPBodyPart", "The data to send changed while it was being sent.")},
+                    {zek::NSLocalizedFailureReasonErrorKey, reason}});
+    return -1;
 }
 
 quint64 HCHTTPBodyPart::readData(const QByteArray &text, char *buffer, quint64 maxLength)

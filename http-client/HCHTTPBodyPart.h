@@ -8,6 +8,7 @@
 #include <QString>
 #include <QUrl>
 #include <memory>
+#include <optional>
 #include <variant>
 
 // One part of a multipart body. It reads itself out in four phases: its
@@ -47,11 +48,16 @@ public:
     // Copies up to maxLength bytes into buffer, through as many phases as fit.
     // -1 when the body stream fails, and before the first byte when the
     // string encoding is not available (zek::isEncodingAvailable): the
-    // boundaries and headers would be missing.
+    // boundaries and headers would be missing. -1 too when the body stream
+    // delivers fewer or more bytes than the declared length (a file that
+    // shrank or grew since it was measured): the part must never go out
+    // with a body other than the one announced.
     qint64 read(char *buffer, quint64 maxLength);
 
     // Why read() returned -1: the unavailable encoding (in
-    // HCURLRequestSerializationErrorDomain), else the body stream's error.
+    // HCURLRequestSerializationErrorDomain), a body of the wrong length
+    // (zek::NSURLErrorRequestBodyStreamExhausted in zek::NSURLErrorDomain),
+    // else the body stream's error.
     std::optional<zek::Error> streamError();
 
     // The stream that delivers the body, made on first use.
@@ -68,6 +74,10 @@ private:
     // Delivers text from the phase read offset on; moves to the next phase
     // once all of it has been delivered.
     quint64 readData(const QByteArray &text, char *buffer, quint64 maxLength);
+    // The body phase: at most the declared bytes, then a check that the
+    // stream ends there. -1 on failure.
+    qint64 readBody(char *buffer, quint64 maxLength);
+    qint64 failLength(quint64 delivered);
     void transitionToNextPhase();
 
     zek::NSStringEncoding stringEncoding_;
@@ -80,4 +90,5 @@ private:
     bool hasFinalBoundary_ = false;
     Phase phase_ = Phase::EncapsulationBoundary;
     quint64 phaseReadOffset_ = 0;
+    std::optional<zek::Error> lengthError_;
 };

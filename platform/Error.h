@@ -29,6 +29,7 @@ inline constexpr qint64 NSURLErrorUnsupportedURL = -1002;
 inline constexpr qint64 NSURLErrorCannotFindHost = -1003;
 inline constexpr qint64 NSURLErrorCannotConnectToHost = -1004;
 inline constexpr qint64 NSURLErrorNetworkConnectionLost = -1005;
+inline constexpr qint64 NSURLErrorRequestBodyStreamExhausted = -1021;
 inline constexpr qint64 NSURLErrorHTTPTooManyRedirects = -1007;
 inline constexpr qint64 NSURLErrorDataLengthExceedsMaximum = -1103;
 inline constexpr qint64 NSURLErrorSecureConnectionFailed = -1200;

@@ -230,6 +230,32 @@ TEST_F(FileParts, AFileThatCannotBeReadEndsTheReadWithItsError)
     EXPECT_EQ(stream.read(buffer, sizeof buffer), -1) << "the body does not end as if complete";
 }
 
+// A job file that another process shortens or lengthens after it was measured
+// would go out as a body other than the one announced: the read fails instead.
+TEST_F(FileParts, AFileThatChangedLengthFailsTheBody)
+{
+    const QByteArray pdf = "%PDF-1.4\n" + sampleBytes(100000);
+    for (const QByteArray &now : {pdf.left(5000), pdf + "more"}) {
+        const QUrl URL = fileWith(u"job.pdf"_s, pdf);
+        const HCURLRequest request = multipartRequest([&](HCMultipartFormData &formData) {
+            formData.appendPartWithFileURL(URL, u"file"_s, nullptr);
+        });
+        writeFile(URL.toLocalFile(), now);
+        auto &stream = bodyStreamOf(request);
+        stream.open();
+        QByteArray delivered;
+        char buffer[4096];
+        for (qint64 count; (count = stream.read(buffer, sizeof buffer)) > 0;) {
+            delivered.append(buffer, count);
+        }
+        EXPECT_LT(delivered.size(),
+                  request.valueForHTTPHeaderField(u"Content-Length"_s).toLongLong());
+        ASSERT_TRUE(stream.streamError());
+        EXPECT_EQ(stream.streamError()->code(), zek::NSURLErrorRequestBodyStreamExhausted);
+        EXPECT_EQ(stream.read(buffer, sizeof buffer), -1);
+    }
+}
+
 // Boundaries, part headers and parameters are text in the string encoding;
 // in one the client cannot produce (10, UTF-16) they would come out empty.
 // Nothing is built or sent then, and the error says why.
