@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 namespace zek {
 
@@ -21,6 +22,12 @@ QVariant JSONObjectWithData(const QByteArray &data, NSJSONReadingOptions options
     if (parseError.error != QJsonParseError::NoError) {
         reason = parseError.errorString();
         offset -= fragments ? 1 : 0;
+    } else if (!nlohmann::json::accept(data.cbegin(), data.cend())) {
+        // QJsonDocument also takes what JSON forbids: raw control characters
+        // and unknown escapes in strings, numbers such as "-0.". A strict
+        // reading decides what is JSON; QJsonDocument builds the value.
+        reason = QStringLiteral("not strictly JSON");
+        offset = 0;
     } else if (!fragments) {
         return document.toVariant();
     } else if (document.array().size() == 1) {

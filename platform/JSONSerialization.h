@@ -20,8 +20,10 @@ inline constexpr NSJSONReadingOptions NSJSONReadingFragmentsAllowed = 4;
 // or array unless options has NSJSONReadingFragmentsAllowed, which admits a
 // lone string, number, boolean or null too.
 //
-// No value (an invalid QVariant) when the text is not valid JSON, with an
-// error in NSCocoaErrorDomain, code NSPropertyListReadCorruptError, in
+// No value (an invalid QVariant) when the text is not strictly valid JSON
+// (RFC 8259: no raw control characters, unknown escapes or unpaired surrogate
+// escapes in strings, no numbers such as "-0." or "01"), with an error in
+// NSCocoaErrorDomain, code NSPropertyListReadCorruptError, in
 // *error when error is given.
 //
 // The two mutable bits change nothing: a QVariant tree is a value that its
