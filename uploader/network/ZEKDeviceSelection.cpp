@@ -34,7 +34,7 @@ bool rankAtMost(const QString &number, const QString &other)
 
 ZEKDeviceName ZEKDeviceName::parse(const QString &serviceName)
 {
-    static const QRegularExpression suffix(u"\\([0-9]+\\)$"_s);
+    static const QRegularExpression suffix(u"\\([0-9]+\\)\\z"_s);
     const QRegularExpressionMatch match = suffix.match(serviceName);
     if (!match.hasMatch()) {
         return {serviceName, QString()};

@@ -54,6 +54,7 @@ TEST(ZEKDeviceSelection, ChoosesOneServicePerDevice)
          {u"quil (100000000000000000000)"_s}},
         // Only a number at the very end is a suffix; the key is trimmed of spaces.
         {{u"quil (2) x"_s, u"quil (3)"_s}, {u"quil (2) x"_s, u"quil (3)"_s}},
+        {{u"quil (3)\n"_s, u"quil (2)"_s}, {u"quil (3)\n"_s, u"quil (2)"_s}},
         {{u"  quil   (4)"_s, u"quil(5)"_s}, {u"quil(5)"_s}},
         // A renamed conflict is another device.
         {{u"QUIL Big"_s, u"QUIL Big #2"_s}, {u"QUIL Big"_s, u"QUIL Big #2"_s}},
