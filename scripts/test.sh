@@ -1,7 +1,7 @@
 #!/bin/sh
 # Sets everything up and runs every test: the full suite on a normal build,
 # then the unit tests (and those labelled sanitizers) again under address and
-# undefined-behaviour sanitizers.
+# undefined-behaviour sanitizers, then each fuzz target for 30 seconds.
 # Run as root: tests of ownership, mount namespaces and daemons need it
 # (without root they are reported as skipped).
 set -eu
@@ -17,3 +17,5 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j"$jobs" -L 'unit|sanitizers' --timeout 900)
+
+scripts/fuzz.sh 30
