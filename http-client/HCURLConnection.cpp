@@ -20,6 +20,17 @@ namespace {
 
 constexpr int kMaximumRedirects = 5;
 
+// Methods whose request has the same effect sent once or twice.
+bool isIdempotent(const QByteArray &method)
+{
+    for (const char *idempotent : {"GET", "HEAD", "OPTIONS", "TRACE", "PUT", "DELETE"}) {
+        if (method == idempotent) {
+            return true;
+        }
+    }
+    return false;
+}
+
 QString descriptionForCode(qint64 code)
 {
     switch (code) {
@@ -452,15 +463,23 @@ void HCURLConnection::beginExchange(const QUrl &URL, std::shared_ptr<zek::InputS
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &HCURLConnectionCallbacks::progress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
 
-    if (URL.scheme().compare(u"https"_s, Qt::CaseInsensitive) == 0) {
+    const bool isHTTPS = URL.scheme().compare(u"https"_s, Qt::CaseInsensitive) == 0;
+    if (isHTTPS) {
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
         curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &HCURLConnectionCallbacks::sslContext);
         curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
         // A reused connection or a resumed session skips the verify callback.
+        curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    }
+    // curl sends a request again by itself when a reused connection dies
+    // before the reply begins, even after the whole body went out. A server
+    // that acted on it and then lost the connection would act twice on a
+    // request that must not be repeated (a print job printed twice), so such
+    // a request gets a connection of its own and reports the loss instead.
+    if (isHTTPS || !isIdempotent(exchange.method)) {
         curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
         curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
-        curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
     }
 
     // The header fields, without the ones curl must write itself; curl's own

@@ -60,6 +60,9 @@ public:
 // - HTTPS is judged by the delegate alone (connectionShouldTrustServer);
 //   connections and TLS sessions are never reused for it, so every request
 //   is judged.
+// - A request whose method is not idempotent (POST, PATCH, any unknown one)
+//   has a connection of its own, so a connection lost before the reply fails
+//   it (NSURLErrorNetworkConnectionLost) and it is never sent twice.
 // - No "Expect: 100-continue"; Content-Length comes from the request's own
 //   header field, and without one a body stream is sent chunked.
 // - Of the request's other settings none has a meaning here: there is no

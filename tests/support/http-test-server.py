@@ -15,13 +15,16 @@ that no request byte arrived). Paths:
   /silent                  reads the request and never answers
   /bytes/N                 200 with N bytes of body
   /truncate                announces 1000 bytes, sends 100 and closes the connection
+  /drop                    reads half the request body and resets the connection
 """
 
 import hashlib
 import http.server
 import json
+import socket
 import socketserver
 import ssl
+import struct
 import sys
 import time
 import urllib.parse
@@ -43,6 +46,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, *args):
         pass
+
+    def drop(self):
+        half = self.rfile.read(int(self.headers.get("Content-Length", 0)) // 2)
+        print("REQUEST", self.command, self.path, len(half), hashlib.sha256(half).hexdigest(),
+              flush=True)
+        # Zero linger makes the close a reset, as from a device that fails mid-transfer.
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.close_connection = True
 
     def read_body(self):
         if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
@@ -70,6 +81,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query))
         parts = url.path.strip("/").split("/")
+        if parts[0] == "drop":
+            return self.drop()
         body = self.read_body()
         print("REQUEST", self.command, self.path, len(body), hashlib.sha256(body).hexdigest(),
               flush=True)
