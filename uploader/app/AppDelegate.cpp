@@ -73,12 +73,15 @@ void AppDelegate::uploadFile(const QUrl &file)
     upload(file, Missing::Fails);
 }
 
-void AppDelegate::upload(const QUrl &file, Missing missing)
+void AppDelegate::upload(const QUrl &file, Missing missing, const QString &announcement)
 {
     const auto [outcome, claim] = ZEKJobClaim::claim(file);
     if (outcome == ZEKJobClaim::Outcome::HeldByAnother ||
         (outcome == ZEKJobClaim::Outcome::Gone && missing == Missing::LeftAlone)) {
         return;
+    }
+    if (!announcement.isEmpty()) {
+        log(announcement);
     }
     const QUrl resource = uploadingResourceURL();
     if (!resource.isValid()) {
@@ -132,9 +135,9 @@ void AppDelegate::retryWaitingJobsExcept(const QUrl &skipped)
         return;
     }
     for (const QUrl &waiting : pathObservingController_->finishedPdfsInTree()) {
+        // A job whose upload is under way is not retried, nor said to be.
         if (waiting != skipped) {
-            log(u"Retrying printing PDF: "_s + pathText(waiting));
-            upload(waiting, Missing::LeftAlone);
+            upload(waiting, Missing::LeftAlone, u"Retrying printing PDF: "_s + pathText(waiting));
         }
     }
 }

@@ -74,7 +74,9 @@ private:
     enum class Missing { Fails, LeftAlone };
 
     AppDelegate(ZEKUserInterface &userInterface, QString spoolRoot);
-    void upload(const QUrl &file, Missing missing);
+    // Uploads a job unless another upload holds it (or, when missing says so,
+    // it is gone); then first logs announcement, if there is one.
+    void upload(const QUrl &file, Missing missing, const QString &announcement = {});
     void retryWaitingJobsExcept(const QUrl &skipped);
 
     ZEKUserInterface &userInterface_;

@@ -7,6 +7,7 @@
 #include "EventLoop.h"
 #include "SpoolFiles.h"
 #include "ZEKDefaults.h"
+#include "ZEKJobClaim.h"
 #include "ZEKLog.h"
 
 #include <QDateTime>
@@ -255,12 +256,17 @@ TEST_F(AppDelegateTest, RetryResendsTheLastFailureThenEveryOtherWaitingJob)
 {
     launch();
     ASSERT_TRUE(device.setMode("500"));
-    const QString first = finishJob(spool.filePath(u"alice"_s), u"job_6 First"_s);
-    ASSERT_TRUE(waitForLog(u"alert open"_s));
-    interface.events.clear();
-    const QString second = finishJob(spool.filePath(u"alice"_s), u"job_7 Second"_s);
-    ASSERT_TRUE(waitForLog(u"alert open"_s));
+    QStringList jobs;
+    for (const QString &name : {u"job_6 First"_s, u"job_5 Busy"_s, u"job_7 Second"_s}) {
+        interface.events.clear();
+        jobs.append(finishJob(spool.filePath(u"alice"_s), name));
+        ASSERT_TRUE(waitForLog(u"alert open"_s));
+    }
+    const QString &first = jobs[0], &busy = jobs[1], &second = jobs[2];
     EXPECT_EQ(delegate->lastFaultyFileURL(), QUrl::fromLocalFile(second));
+    // A waiting job whose upload is under way elsewhere is neither retried nor said to be.
+    const auto held = ZEKJobClaim::claim(QUrl::fromLocalFile(busy)).second;
+    ASSERT_TRUE(held);
 
     ASSERT_TRUE(device.setMode("ok"));
     interface.events.clear();
@@ -269,4 +275,5 @@ TEST_F(AppDelegateTest, RetryResendsTheLastFailureThenEveryOtherWaitingJob)
     ASSERT_TRUE(waitUntil([&] { return linesStartingWith(u"log File deleted: "_s).size() == 2; }));
     EXPECT_EQ(linesStartingWith(u"log Retrying printing PDF: "_s), (QStringList{second, first}));
     EXPECT_FALSE(QFile::exists(first) || QFile::exists(second));
+    EXPECT_TRUE(QFile::exists(busy));
 }
