@@ -469,14 +469,14 @@ void HCURLConnection::beginExchange(const QUrl &URL, std::shared_ptr<zek::InputS
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
         curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &HCURLConnectionCallbacks::sslContext);
         curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
-        // A reused connection or a resumed session skips the verify callback.
+        // A resumed session skips the verify callback.
         curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
     }
-    // curl sends a request again by itself when a reused connection dies
-    // before the reply begins, even after the whole body went out. A server
-    // that acted on it and then lost the connection would act twice on a
-    // request that must not be repeated (a print job printed twice), so such
-    // a request gets a connection of its own and reports the loss instead.
+    // A connection of its own, never kept: over HTTPS, because a reused one
+    // skips the verify callback too; for a request that must not be repeated,
+    // because curl sends a request again by itself when a reused connection
+    // dies before the reply begins, even after the whole body went out, and a
+    // device that had acted on it would print the job twice.
     if (isHTTPS || !isIdempotent(exchange.method)) {
         curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
         curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
