@@ -9,6 +9,9 @@
 #   zek_as_user USER UID COMMAND...      runs COMMAND in USER's session
 #   zek_start_headless [OPTION...]       ZEKUploader --headless as its systemd unit runs
 #                                        it (system-wide settings only); sets zek_headless_pid
+#   zek_make_documents DIR TEXT          three kinds of document, readable by anyone:
+#                                        DIR/report.pdf and DIR/scan.png showing TEXT,
+#                                        DIR/notes.txt
 
 zek_session_init() {
     zek_session_dir=$1 zek_uploader=$2 zek_simulator=$3
@@ -70,4 +73,13 @@ zek_start_headless() {
         "$zek_uploader" --headless "$@" >/dev/null 2>"$zek_session_dir/headless.log" &
     zek_headless_pid=$!
     zek_await grep -q 'Version: ' "$zek_session_dir/headless.log"
+}
+
+zek_make_documents() {
+    mkdir -p "$1"
+    page="/Helvetica findfont 24 scalefont setfont 72 720 moveto ($2) show showpage"
+    gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -o "$1/report.pdf" -c "$page"
+    gs -q -dNOPAUSE -dBATCH -sDEVICE=png16m -r30 -o "$1/scan.png" -c "$page"
+    printf 'Plain text\nfrom an application\n' >"$1/notes.txt"
+    chmod 0755 "$1" && chmod 0644 "$1"/*
 }

@@ -40,12 +40,7 @@ zek_start_simulator "$received" || { echo "the simulator did not start" >&2; exi
 zek_start_headless --retry-pause 1 || { echo "no headless uploader" >&2; exit 1; }
 
 docs="$work/docs"
-mkdir -p "$docs"
-page='/Helvetica findfont 24 scalefont setfont 72 720 moveto (ZEK office page) show showpage'
-gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -o "$docs/report.pdf" -c "$page"
-gs -q -dNOPAUSE -dBATCH -sDEVICE=png16m -r30 -o "$docs/scan.png" -c "$page"
-printf 'Plain text\nfrom a desktop\n' >"$docs/notes.txt"
-chmod 0755 "$docs" && chmod 0644 "$docs"/*
+zek_make_documents "$docs" "ZEK office page"
 
 received_count_is() { [ "$(find "$received" -name '*.pdf' | wc -l)" -eq "$1" ]; }
 no_jobs_waiting() { [ -z "$(find /var/spool/ZEKPrinter -name '*.pdf' 2>/dev/null)" ]; }

@@ -32,12 +32,7 @@ zek_private_users "$work" alice:4242 bob:4243 ||
     { echo "skipped: cannot set up private users" >&2; exit 77; }
 
 docs="$work/docs"
-mkdir -p "$docs"
-page='/Helvetica findfont 24 scalefont setfont 72 720 moveto (ZEK product page) show showpage'
-gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -o "$docs/report.pdf" -c "$page"
-gs -q -dNOPAUSE -dBATCH -sDEVICE=png16m -r30 -o "$docs/scan.png" -c "$page"
-printf 'Plain text\nfrom a text editor\n' >"$docs/notes.txt"
-chmod 0755 "$docs" && chmod 0644 "$docs"/*
+zek_make_documents "$docs" "ZEK product page"
 
 zek_cupsd_start "$work/cups" "$backend" || exit 1
 lpadmin -p ZEK -E -v zekprinter:/ -P "$ppd" 2>/dev/null || { zek_cupsd_log; exit 1; }
