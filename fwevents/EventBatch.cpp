@@ -5,16 +5,16 @@
 namespace {
 constexpr quint32 kItemFlags = ~quint32(0xff);
 
-QString directoryOf(const QString &path)
+QByteArray directoryOf(const QByteArray &path)
 {
-    const qsizetype slash = path.lastIndexOf(u'/');
-    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash <= 0 ? QByteArray("/") : path.left(slash);
 }
 } // namespace
 
 EventBatch::EventBatch(bool perFileEvents) : perFileEvents_(perFileEvents) {}
 
-void EventBatch::add(const QString &path, quint32 flags)
+void EventBatch::add(const QByteArray &path, quint32 flags)
 {
     if (!perFileEvents_ && (flags & kItemFlags) != 0) {
         add(directoryOf(path), flags & ~kItemFlags);
@@ -29,7 +29,7 @@ void EventBatch::add(const QString &path, quint32 flags)
     entries_.push_back({path, flags});
 }
 
-void EventBatch::refine(const QString &path, quint32 flags)
+void EventBatch::refine(const QByteArray &path, quint32 flags)
 {
     const auto found = index_.constFind(path);
     if (found != index_.constEnd() && perFileEvents_) {

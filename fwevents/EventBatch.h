@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
-#include <QString>
 #include <QtGlobal>
 #include <vector>
 
@@ -10,7 +10,7 @@
 class EventBatch {
 public:
     struct Entry {
-        QString path;
+        QByteArray path;
         quint32 flags;
     };
 
@@ -18,9 +18,9 @@ public:
     // only the stream-level flags.
     explicit EventBatch(bool perFileEvents);
 
-    void add(const QString &path, quint32 flags);
+    void add(const QByteArray &path, quint32 flags);
     // Adds flags to an entry still held; does nothing once it has been taken.
-    void refine(const QString &path, quint32 flags);
+    void refine(const QByteArray &path, quint32 flags);
 
     bool isEmpty() const { return entries_.empty(); }
     std::vector<Entry> take();
@@ -28,5 +28,5 @@ public:
 private:
     bool perFileEvents_;
     std::vector<Entry> entries_;
-    QHash<QString, size_t> index_;
+    QHash<QByteArray, size_t> index_;
 };

@@ -22,7 +22,7 @@ int millisecondsUntil(Clock::time_point deadline)
 
 } // namespace
 
-FWEventStream::FWEventStream(const QStringList &paths, double latency, bool perFileEvents,
+FWEventStream::FWEventStream(const QByteArrayList &paths, double latency, bool perFileEvents,
                              bool reportRootChanges, QThread *runLoop, Delivery deliver)
     : paths_(paths), latency_(std::max(latency, 0.0)), perFileEvents_(perFileEvents),
       runLoop_(runLoop), deliver_(std::move(deliver)), tree_(paths, reportRootChanges),
@@ -93,7 +93,7 @@ QString FWEventStream::description() const
     std::lock_guard lock(mutex_);
     return QStringLiteral("FWEventStream { paths = [%1], latency = %2 s, since = now, "
                           "file events = %3, batches waiting = %4 }")
-        .arg(paths_.join(QStringLiteral(", ")))
+        .arg(QString::fromUtf8(paths_.join(", ")))
         .arg(latency_.count())
         .arg(perFileEvents_ ? QStringLiteral("YES") : QStringLiteral("NO"))
         .arg(handedOver_.size());

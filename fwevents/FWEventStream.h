@@ -3,8 +3,8 @@
 #include "EventBatch.h"
 #include "InotifyTree.h"
 
+#include <QByteArrayList>
 #include <QString>
-#include <QStringList>
 #include <QtGlobal>
 #include <chrono>
 #include <deque>
@@ -19,7 +19,7 @@ class QThread;
 
 // One event as the stream hands it over.
 struct FWStreamEvent {
-    QString path;
+    QByteArray path; // as the file system has it
     quint32 flags;
     quint64 identifier; // process-wide, growing with time
 };
@@ -36,7 +36,7 @@ class FWEventStream {
 public:
     using Delivery = std::function<void(const std::vector<FWStreamEvent> &batch)>;
 
-    FWEventStream(const QStringList &paths, double latency, bool perFileEvents,
+    FWEventStream(const QByteArrayList &paths, double latency, bool perFileEvents,
                   bool reportRootChanges, QThread *runLoop, Delivery deliver);
     ~FWEventStream();
     FWEventStream(const FWEventStream &) = delete;
@@ -61,7 +61,7 @@ private:
     void deliverHandedOver();
     void wake();
 
-    const QStringList paths_;
+    const QByteArrayList paths_;
     const std::chrono::duration<double> latency_;
     const bool perFileEvents_;
     QThread *const runLoop_;

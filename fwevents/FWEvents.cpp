@@ -1,6 +1,7 @@
 #include "FWEvents.h"
 
 #include "FWEventStream.h"
+#include "FileNames.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -15,17 +16,12 @@ const QString kCreationFailed = QStringLiteral("Failed to create event stream.")
 
 // The standard form of a path: absolute, no "." or ".." steps, no doubled or trailing slash.
 // A relative path is taken from `base`, the current directory when the watcher was made.
-QString standardPath(const QUrl &url, const QDir &base)
+QByteArrayList standardPaths(const QList<QUrl> &urls, const QByteArray &base)
 {
-    const QString path = url.toLocalFile();
-    return path.isEmpty() ? path : QDir::cleanPath(base.absoluteFilePath(path));
-}
-
-QStringList standardPaths(const QList<QUrl> &urls, const QDir &base)
-{
-    QStringList paths;
+    QByteArrayList paths;
     for (const QUrl &url : urls) {
-        paths.append(standardPath(url, base));
+        const QByteArray path = zek::localPath(url);
+        paths.append(path.isEmpty() ? path : zek::standardPath(path, base));
     }
     return paths;
 }
@@ -76,8 +72,8 @@ FWEvents::FWEvents(const QList<QUrl> &URLs, FWEventsDelegate *delegate, FWEvents
     if (URLs.isEmpty() || !eventBlock_) {
         throw FWEventsInvalidArgumentException(kInvalidArguments);
     }
-    const QStringList paths = standardPaths(URLs, baseDirectory_);
-    if (sinceEventIdentifier != kFWEventsSinceEventNow || paths.contains(QString())) {
+    const QByteArrayList paths = standardPaths(URLs, baseDirectory_);
+    if (sinceEventIdentifier != kFWEventsSinceEventNow || paths.contains(QByteArray())) {
         throw FWEventsEventStreamCreationFailureException(kCreationFailed);
     }
     stream_ = std::make_unique<FWEventStream>(
@@ -198,10 +194,10 @@ quint64 FWEvents::currentEventIdentifier()
 
 void FWEvents::deliver(const std::vector<FWStreamEvent> &batch)
 {
-    const QStringList watchedPaths = standardPaths(watchedURLs(), baseDirectory_);
+    const QByteArrayList watchedPaths = standardPaths(watchedURLs(), baseDirectory_);
     const std::optional<QList<QUrl>> excluded = excludedURLs();
-    const QStringList excludedPaths =
-        excluded ? standardPaths(*excluded, baseDirectory_) : QStringList();
+    const QByteArrayList excludedPaths =
+        excluded ? standardPaths(*excluded, baseDirectory_) : QByteArrayList();
     const bool onlyWatchedPaths = ignoreEventsFromSubDirectories();
 
     // The receiver may destroy the watcher from inside the block: keep what the loop needs.
@@ -209,17 +205,17 @@ void FWEvents::deliver(const std::vector<FWStreamEvent> &batch)
     const std::weak_ptr<void> alive = alive_;
     std::optional<FWEvent> last;
     for (const FWStreamEvent &streamEvent : batch) {
-        const QString path = QDir::cleanPath(streamEvent.path);
+        const QByteArray &path = streamEvent.path;
         if (onlyWatchedPaths) {
             if (!watchedPaths.contains(path)) {
                 continue;
             }
         } else if (std::any_of(excludedPaths.cbegin(), excludedPaths.cend(),
-                               [&](const QString &prefix) { return path.startsWith(prefix); })) {
+                               [&](const QByteArray &prefix) { return path.startsWith(prefix); })) {
             continue;
         }
         const FWEvent event(streamEvent.identifier, QDateTime::currentDateTime(),
-                            QUrl::fromLocalFile(path), streamEvent.flags);
+                            zek::fileURL(path), streamEvent.flags);
         block(*this, event);
         if (alive.expired()) {
             return;

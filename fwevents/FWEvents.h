@@ -4,6 +4,7 @@
 #include "FWEventsExceptions.h"
 
 #include <QDir>
+#include <QFile>
 #include <QList>
 #include <QString>
 #include <QThread>
@@ -125,7 +126,8 @@ private:
     const double notificationLatency_;
     const quint64 sinceEventIdentifier_;
     const quint32 streamCreationFlags_;
-    const QDir baseDirectory_ = QDir::current(); // where relative paths start
+    const QByteArray baseDirectory_ =
+        QFile::encodeName(QDir::currentPath()); // where relative paths start
 
     mutable std::mutex mutex_;
     QList<QUrl> watchedURLs_;

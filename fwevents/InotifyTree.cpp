@@ -1,10 +1,10 @@
 #include "InotifyTree.h"
 
 #include "FWEvent.h"
+#include "FileNames.h"
 #include "SystemLog.h"
 #include "TreeWalk.h"
 
-#include <QFile>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -29,22 +29,22 @@ constexpr quint32 kStepWatchMask = IN_CREATE | IN_DELETE | IN_ATTRIB | IN_MOVED_
                                    IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW |
                                    IN_MASK_ADD;
 
-const QString kSlash = QStringLiteral("/");
+const QByteArray kSlash("/");
 
-bool isInside(const QString &path, const QString &directory)
+bool isInside(const QByteArray &path, const QByteArray &directory)
 {
     return directory == kSlash || path == directory ||
-           (path.startsWith(directory) && path.at(directory.size()) == u'/');
+           (path.startsWith(directory) && path.at(directory.size()) == '/');
 }
 
-QString childPath(const QString &directory, const QString &name)
+QByteArray childPath(const QByteArray &directory, const QByteArray &name)
 {
-    return directory == kSlash ? kSlash + name : directory + u'/' + name;
+    return directory == kSlash ? kSlash + name : directory + '/' + name;
 }
 
-QString parentOf(const QString &path)
+QByteArray parentOf(const QByteArray &path)
 {
-    const qsizetype slash = path.lastIndexOf(u'/');
+    const qsizetype slash = path.lastIndexOf('/');
     return slash <= 0 ? kSlash : path.left(slash);
 }
 
@@ -63,11 +63,19 @@ quint32 typeFlag(fs::file_type type)
 }
 
 // The item's own type, links not followed; nothing when it is already gone.
-quint32 typeFlagAt(const QString &path)
+quint32 typeFlagAt(const QByteArray &path)
 {
-    std::error_code error;
-    const fs::file_status status = fs::symlink_status(QFile::encodeName(path).constData(), error);
-    return error ? 0 : typeFlag(status.type());
+    struct stat status {};
+    if (lstat(path.constData(), &status) != 0) {
+        return 0;
+    }
+    if (S_ISREG(status.st_mode)) {
+        return kFWEventFlagItemIsFile;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return kFWEventFlagItemIsDir;
+    }
+    return S_ISLNK(status.st_mode) ? kFWEventFlagItemIsSymlink : 0;
 }
 
 quint32 changeFlags(quint32 mask)
@@ -91,6 +99,13 @@ quint32 changeFlags(quint32 mask)
     return flags;
 }
 
+QByteArrayList splitSteps(const QByteArray &path)
+{
+    QByteArrayList steps = path.split('/');
+    steps.removeAll(QByteArray());
+    return steps;
+}
+
 // A path can lead through this many symbolic links, as the kernel allows.
 constexpr int kMaxLinks = 40;
 
@@ -99,10 +114,10 @@ constexpr quint32 kStepChange = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED
 
 } // namespace
 
-InotifyTree::InotifyTree(QStringList roots, bool reportRootChanges)
+InotifyTree::InotifyTree(QByteArrayList roots, bool reportRootChanges)
     : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), reportRootChanges_(reportRootChanges)
 {
-    for (QString &root : roots) {
+    for (QByteArray &root : roots) {
         roots_.append({std::move(root)});
     }
 }
@@ -199,7 +214,7 @@ void InotifyTree::handleEntry(const Node &node, const inotify_event &event, Even
     if (node.treeOf >= 0 && !node.muted) {
         handleTreeEntry(node, event, batch);
     }
-    const QString name = QFile::decodeName(event.name);
+    const QByteArray name(event.name);
     QList<int> affected;
     for (const Step &step : node.steps) {
         // A change of rights may make a path that could not be followed passable.
@@ -216,7 +231,7 @@ void InotifyTree::handleEntry(const Node &node, const inotify_event &event, Even
 
 void InotifyTree::handleTreeEntry(const Node &node, const inotify_event &event, EventBatch &batch)
 {
-    const QString path = childPath(node.path, QFile::decodeName(event.name));
+    const QByteArray path = childPath(node.path, QByteArray(event.name));
     const bool isDir = event.mask & IN_ISDIR;
     const quint32 flags = changeFlags(event.mask);
     if (flags == 0) {
@@ -274,7 +289,7 @@ void InotifyTree::handleTreeEntry(const Node &node, const inotify_event &event, 
     }
 }
 
-bool InotifyTree::isWatched(const QString &path, int root) const
+bool InotifyTree::isWatched(const QByteArray &path, int root) const
 {
     const QList<WatchReference> watches = watchesBelow(path, root);
     return std::any_of(watches.cbegin(), watches.cend(), [&](const WatchReference &reference) {
@@ -332,10 +347,10 @@ void InotifyTree::expirePendingMoves()
 
 void InotifyTree::checkRoot(int root, EventBatch *batch)
 {
-    const std::optional<QString> top = followPath(root);
+    const std::optional<QByteArray> top = followPath(root);
     std::optional<FileIdentity> identity;
     struct stat info {};
-    if (top && lstat(QFile::encodeName(*top).constData(), &info) == 0) {
+    if (top && lstat(top->constData(), &info) == 0) {
         identity = FileIdentity{info.st_dev, info.st_ino};
     }
     Root &current = roots_[root];
@@ -361,23 +376,23 @@ void InotifyTree::checkRoot(int root, EventBatch *batch)
     roots_[root].top = *identity;
 }
 
-std::optional<QString> InotifyTree::followPath(int root)
+std::optional<QByteArray> InotifyTree::followPath(int root)
 {
-    QList<QPair<int, QString>> steps;
-    std::optional<QString> top;
-    QString directory = kSlash;
-    QStringList rest = roots_[root].path.split(u'/', Qt::SkipEmptyParts);
+    QList<QPair<int, QByteArray>> steps;
+    std::optional<QByteArray> top;
+    QByteArray directory = kSlash;
+    QByteArrayList rest = splitSteps(roots_[root].path);
     int links = 0;
     for (;;) {
         if (rest.isEmpty()) {
             top = directory;
             break;
         }
-        const QString name = rest.takeFirst();
-        if (name == u'.') {
+        const QByteArray name = rest.takeFirst();
+        if (name == ".") {
             continue;
         }
-        if (name == QStringLiteral("..")) {
+        if (name == "..") {
             directory = parentOf(directory);
             continue;
         }
@@ -389,25 +404,24 @@ std::optional<QString> InotifyTree::followPath(int root)
         } else if (errno != EACCES) {
             break;
         }
-        const QString next = childPath(directory, name);
-        const QByteArray encoded = QFile::encodeName(next);
+        const QByteArray next = childPath(directory, name);
         struct stat info {};
-        if (lstat(encoded.constData(), &info) != 0) {
+        if (lstat(next.constData(), &info) != 0) {
             break; // not there (yet): the step's watch sees it come
         }
         if (S_ISDIR(info.st_mode)) {
             directory = next;
         } else if (S_ISLNK(info.st_mode) && ++links <= kMaxLinks) {
             std::error_code error;
-            const fs::path target = fs::read_symlink(encoded.constData(), error);
+            const fs::path target = fs::read_symlink(next.constData(), error);
             if (error) {
                 break;
             }
-            const QString text = QFile::decodeName(target.c_str());
-            if (text.startsWith(u'/')) {
+            const QByteArray text(target.c_str());
+            if (text.startsWith('/')) {
                 directory = kSlash;
             }
-            rest = text.split(u'/', Qt::SkipEmptyParts) + rest;
+            rest = splitSteps(text) + rest;
         } else {
             break; // something else in the way, until it is replaced
         }
@@ -416,7 +430,7 @@ std::optional<QString> InotifyTree::followPath(int root)
     return top;
 }
 
-void InotifyTree::setSteps(int root, const QList<QPair<int, QString>> &steps)
+void InotifyTree::setSteps(int root, const QList<QPair<int, QByteArray>> &steps)
 {
     for (const auto &[wd, name] : steps) {
         Node &node = nodes_[wd];
@@ -436,23 +450,23 @@ void InotifyTree::setSteps(int root, const QList<QPair<int, QString>> &steps)
     }
 }
 
-int InotifyTree::addWatch(const QString &path, quint32 mask)
+int InotifyTree::addWatch(const QByteArray &path, quint32 mask)
 {
-    const int wd = inotify_add_watch(fd_, QFile::encodeName(path).constData(), mask);
+    const int wd = inotify_add_watch(fd_, path.constData(), mask);
     if (wd < 0 && errno != ENOENT && errno != ENOTDIR && errno != EACCES && errno != ELOOP) {
         // Most likely the user's inotify watch limit, or a path longer than the system allows.
-        zek::systemLog("FWEvents: cannot watch " + path.toStdString() + ": " +
+        zek::systemLog("FWEvents: cannot watch " + zek::displayPath(path).toStdString() + ": " +
                        std::strerror(errno));
     }
     return wd;
 }
 
-int InotifyTree::watchTree(const QString &directory, int root, EventBatch *arrivals,
-                           const QString &watchAt)
+int InotifyTree::watchTree(const QByteArray &directory, int root, EventBatch *arrivals,
+                           const QByteArray &watchAt)
 {
     int topWatch = -1;
     const TreeWalk walk(
-        [&](const QString &path) {
+        [&](const QByteArray &path) {
             const bool isTop = path == directory;
             const int wd = addWatch(isTop && !watchAt.isNull() ? watchAt : path, kWatchMask);
             if (wd < 0) {
@@ -468,13 +482,14 @@ int InotifyTree::watchTree(const QString &directory, int root, EventBatch *arriv
             }
             return true;
         },
-        [&](const QString &path, fs::file_type type) {
+        [&](const TreeWalk::Entry &entry) {
             if (arrivals) {
-                arrivals->add(path, kFWEventFlagItemRenamed | typeFlag(type));
+                arrivals->add(entry.path, kFWEventFlagItemRenamed | typeFlag(entry.type));
             }
         },
-        [](const QString &path, const std::error_code &error) {
-            zek::systemLog("FWEvents: cannot read " + path.toStdString() + ": " + error.message());
+        [](const QByteArray &path, const std::error_code &error) {
+            zek::systemLog("FWEvents: cannot read " + zek::displayPath(path).toStdString() + ": " +
+                           error.message());
         });
     walk.walk(directory);
     return topWatch;
@@ -494,7 +509,7 @@ void InotifyTree::unwatchTree(int root)
     }
 }
 
-QList<InotifyTree::WatchReference> InotifyTree::watchesBelow(const QString &directory,
+QList<InotifyTree::WatchReference> InotifyTree::watchesBelow(const QByteArray &directory,
                                                              int root) const
 {
     QList<WatchReference> watches;

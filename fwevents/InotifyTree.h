@@ -2,10 +2,9 @@
 
 #include "EventBatch.h"
 
+#include <QByteArrayList>
 #include <QHash>
 #include <QList>
-#include <QString>
-#include <QStringList>
 #include <optional>
 #include <sys/types.h>
 
@@ -31,9 +30,9 @@ struct inotify_event;
 // Not thread-safe: one thread at a time (the stream's reader after start-up).
 class InotifyTree {
 public:
-    // `roots` are absolute paths in standard form. `reportRootChanges`: report a root's
-    // appearing, vanishing or moving (RootChanged).
-    InotifyTree(QStringList roots, bool reportRootChanges);
+    // `roots` are absolute paths in standard form, as bytes (names need not be UTF-8).
+    // `reportRootChanges`: report a root's appearing, vanishing or moving (RootChanged).
+    InotifyTree(QByteArrayList roots, bool reportRootChanges);
     ~InotifyTree();
     InotifyTree(const InotifyTree &) = delete;
     InotifyTree &operator=(const InotifyTree &) = delete;
@@ -56,19 +55,19 @@ private:
     };
     // Where a root's path leads now, while its tree is watched.
     struct Root {
-        QString path;
+        QByteArray path;
         int topWatch = -1;
         FileIdentity top{};
     };
     // On the way to root `root`, the path goes on through the entry `name` of a directory.
     struct Step {
         int root;
-        QString name;
+        QByteArray name;
         bool operator==(const Step &) const = default;
     };
     // A watched directory: part of a root's tree, a step on the way to roots, or both.
     struct Node {
-        QString path;         // in a tree: where its events are reported
+        QByteArray path;      // in a tree: where its events are reported
         int treeOf = -1;      // the root whose tree holds it; -1 when none
         quint64 generation{}; // when the watch was set up: a later set-up replaces it
         bool muted = false;   // gone from its path, maybe out of the tree: reports nothing
@@ -81,7 +80,7 @@ private:
     // The first half of a rename, kept until its second half names the new path. A directory
     // takes its subtree's watches along, as they were when it left.
     struct PendingMove {
-        QString path;
+        QByteArray path;
         bool isDir;
         int readGeneration;
         QList<WatchReference> watches;
@@ -97,18 +96,18 @@ private:
     // Follows the root's path again and watches the tree it leads to, if that changed.
     void checkRoot(int root, EventBatch *batch);
     // Watches every directory on the way and returns the directory the path leads to now.
-    std::optional<QString> followPath(int root);
-    void setSteps(int root, const QList<QPair<int, QString>> &steps);
+    std::optional<QByteArray> followPath(int root);
+    void setSteps(int root, const QList<QPair<int, QByteArray>> &steps);
 
-    int addWatch(const QString &path, quint32 mask);
+    int addWatch(const QByteArray &path, quint32 mask);
     // Watches `directory` and everything below it as part of the root's tree; `watchAt` is
     // where the directory really is, when its path runs through links. The directory's watch.
-    int watchTree(const QString &directory, int root, EventBatch *arrivals,
-                  const QString &watchAt = QString());
+    int watchTree(const QByteArray &directory, int root, EventBatch *arrivals,
+                  const QByteArray &watchAt = QByteArray());
     void unwatchTree(int root);
-    QList<WatchReference> watchesBelow(const QString &directory, int root) const;
+    QList<WatchReference> watchesBelow(const QByteArray &directory, int root) const;
     // Whether the directory at path has a watch of its own in that tree.
-    bool isWatched(const QString &path, int root) const;
+    bool isWatched(const QByteArray &path, int root) const;
     bool isCurrent(const WatchReference &reference) const;
     // Gives the watch up once it serves no purpose any more.
     void release(int wd);

@@ -1,6 +1,12 @@
 #include "TreeWalk.h"
 
-#include <QFile>
+#include "Beneath.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -8,16 +14,52 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Entry {
-    QString path;
-    fs::file_type type;
-};
+fs::file_type typeOf(mode_t mode)
+{
+    switch (mode & S_IFMT) {
+    case S_IFREG:
+        return fs::file_type::regular;
+    case S_IFDIR:
+        return fs::file_type::directory;
+    case S_IFLNK:
+        return fs::file_type::symlink;
+    case S_IFIFO:
+        return fs::file_type::fifo;
+    case S_IFSOCK:
+        return fs::file_type::socket;
+    case S_IFBLK:
+        return fs::file_type::block;
+    case S_IFCHR:
+        return fs::file_type::character;
+    default:
+        return fs::file_type::unknown;
+    }
+}
 
-// The entries of one directory, read to the end and closed again.
-struct Listing {
-    std::vector<Entry> entries;
-    size_t next = 0;
-};
+fs::file_type typeOf(int directory, const dirent &entry)
+{
+    switch (entry.d_type) {
+    case DT_REG:
+        return fs::file_type::regular;
+    case DT_DIR:
+        return fs::file_type::directory;
+    case DT_LNK:
+        return fs::file_type::symlink;
+    default: {
+        // Not every file system says; then it is asked, the link itself.
+        struct stat status {};
+        if (fstatat(directory, entry.d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            return fs::file_type::not_found;
+        }
+        return typeOf(status.st_mode);
+    }
+    }
+}
+
+bool isExpected(int error)
+{
+    return error == EACCES || error == ENOENT || error == ENOTDIR;
+}
 
 } // namespace
 
@@ -25,41 +67,69 @@ TreeWalk::TreeWalk(Enter enter, Visit visit, Skipped skipped)
     : enter_(std::move(enter)), visit_(std::move(visit)), skipped_(std::move(skipped))
 {}
 
-void TreeWalk::walk(const QString &top, bool recursive) const
+void TreeWalk::walk(const QByteArray &top, bool recursive) const
 {
-    const auto list = [this](const QString &directory) {
-        const QString prefix = directory.endsWith(u'/') ? directory : directory + u'/';
-        Listing listing;
-        std::error_code error;
-        fs::directory_iterator entry(QFile::encodeName(directory).constData(), error);
-        for (const fs::directory_iterator end; !error && entry != end; entry.increment(error)) {
-            std::error_code statusError;
-            listing.entries.push_back({prefix + QFile::decodeName(entry->path().filename().c_str()),
-                                       entry->symlink_status(statusError).type()});
-        }
-        if (error && error != std::errc::permission_denied &&
-            error != std::errc::no_such_file_or_directory && error != std::errc::not_a_directory) {
-            skipped_(directory, error);
-        }
-        return listing;
-    };
-
     if (!enter_(top)) {
         return;
     }
-    // Depth first, with a stack of our own: the depth of a tree is up to its users.
-    std::vector<Listing> stack;
-    stack.push_back(list(top));
+    const int topDirectory = open(top.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (topDirectory < 0) {
+        if (!isExpected(errno)) {
+            skipped_(top, std::error_code(errno, std::generic_category()));
+        }
+        return;
+    }
+    const QByteArray prefix = top.endsWith('/') ? top : top + '/';
+    // Depth first, with a stack of our own: the depth of a tree is up to its users. Each entry
+    // is the directory's path below the top.
+    std::vector<QByteArray> stack{QByteArray()};
     while (!stack.empty()) {
-        Listing &listing = stack.back();
-        if (listing.next == listing.entries.size()) {
-            stack.pop_back();
+        const QByteArray relative = std::move(stack.back());
+        stack.pop_back();
+        const QByteArray path = relative.isEmpty() ? top : prefix + relative;
+        const int directory =
+            zek::openBeneath(topDirectory, relative, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
+        DIR *listing = directory >= 0 ? fdopendir(directory) : nullptr;
+        if (!listing) {
+            if (!isExpected(errno) && errno != ELOOP && errno != EXDEV) {
+                skipped_(path, std::error_code(errno, std::generic_category()));
+            }
+            if (directory >= 0) {
+                close(directory);
+            }
             continue;
         }
-        const Entry entry = std::move(listing.entries[listing.next++]);
-        visit_(entry.path, entry.type);
-        if (recursive && entry.type == fs::file_type::directory && enter_(entry.path)) {
-            stack.push_back(list(entry.path));
+        std::vector<QByteArray> below;
+        int error = 0;
+        for (;;) {
+            errno = 0;
+            const dirent *entry = readdir(listing);
+            if (!entry) {
+                error = errno;
+                break;
+            }
+            const QByteArray name(entry->d_name);
+            if (name == "." || name == "..") {
+                continue;
+            }
+            const QByteArray entryPath =
+                prefix + (relative.isEmpty() ? name : relative + '/' + name);
+            const fs::file_type type = typeOf(directory, *entry);
+            visit_({entryPath, type, directory, entry->d_name});
+            if (recursive && type == fs::file_type::directory) {
+                below.push_back(relative.isEmpty() ? name : relative + '/' + name);
+            }
+        }
+        closedir(listing);
+        if (error != 0 && !isExpected(error)) {
+            skipped_(path, std::error_code(error, std::generic_category()));
+        }
+        // In their listed order, each right after the one before and its tree.
+        for (auto next = below.rbegin(); next != below.rend(); ++next) {
+            if (enter_(prefix + *next)) {
+                stack.push_back(std::move(*next));
+            }
         }
     }
+    close(topDirectory);
 }

@@ -2,6 +2,7 @@
 // every finished PDF it would upload; with -v also every event it is told of. For finding out why
 // a job was or was not picked up.
 
+#include "FileNames.h"
 #include "ZEKPathObservingController.h"
 
 #include <QCommandLineParser>
@@ -16,7 +17,8 @@ class PrintingDelegate : public ZEKPathObservingDelegate {
 public:
     void fileDidCreatedAtURL(const QUrl &url) override
     {
-        std::cout << "Printed PDF appeared: " << url.toLocalFile().toStdString() << std::endl;
+        std::cout << "Printed PDF appeared: " << zek::displayPath(zek::localPath(url)).toStdString()
+                  << std::endl;
     }
 };
 

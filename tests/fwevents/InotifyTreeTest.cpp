@@ -40,7 +40,7 @@ std::vector<EventBatch::Entry> read(InotifyTree &tree)
 quint32 flagsOf(const std::vector<EventBatch::Entry> &entries, const QString &path)
 {
     for (const EventBatch::Entry &entry : entries) {
-        if (entry.path == path) {
+        if (entry.path == QFile::encodeName(path)) {
             return entry.flags;
         }
     }
@@ -51,7 +51,7 @@ TEST(InotifyTree, ReportsAnOverflowAndKeepsWatchingWhatCameMeanwhile)
 {
     QTemporaryDir temporary;
     const QString root = temporary.path();
-    InotifyTree tree({root}, true);
+    InotifyTree tree({QFile::encodeName(root)}, true);
     ASSERT_TRUE(tree.isValid());
     tree.watchRoots();
 
@@ -74,7 +74,7 @@ TEST(InotifyTree, ForgetsADirectoryThatLeftDuringAnOverflow)
     const QString root = temporary.path() + QStringLiteral("/root");
     const QString outside = temporary.path() + QStringLiteral("/outside");
     ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/user")));
-    InotifyTree tree({root}, true);
+    InotifyTree tree({QFile::encodeName(root)}, true);
     tree.watchRoots();
 
     ASSERT_TRUE(QDir().rename(root + QStringLiteral("/user"), outside));

@@ -1,30 +1,25 @@
 #include "ZEKPathObservingController.h"
 
+#include "Beneath.h"
+#include "FileNames.h"
 #include "SystemLog.h"
 #include "TreeWalk.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <utility>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const QString kPdfExtension = QStringLiteral("pdf");
-
-bool hasPdfExtension(const QString &path)
+bool hasPdfExtension(const QByteArray &path)
 {
-    return QFileInfo(path).suffix().toLower() == kPdfExtension;
-}
-
-// A regular file, links not followed: a link planted in a world-writable directory is no job.
-bool isRegularFile(const QString &path)
-{
-    std::error_code error;
-    return fs::is_regular_file(fs::symlink_status(QFile::encodeName(path).constData(), error));
+    const qsizetype dot = path.lastIndexOf('.');
+    return dot > path.lastIndexOf('/') && path.mid(dot + 1).toLower() == "pdf";
 }
 
 } // namespace
@@ -45,8 +40,8 @@ void ZEKPathObservingController::startObserving()
         return;
     }
     // Absolute now: a later change of directory must not move the tree watched or scanned.
-    const QString path = absoluteObservingPath();
-    setEvents(std::make_shared<FWEvents>(QList<QUrl>{QUrl::fromLocalFile(path)}, this,
+    const QByteArray path = absoluteObservingPath();
+    setEvents(std::make_shared<FWEvents>(QList<QUrl>{zek::fileURL(path)}, this,
                                          QThread::currentThread(), kFWEventsSinceEventNow, kLatency,
                                          !observeSubpaths_, QList<QUrl>(), kStreamCreationFlags));
     setIsObserving(true);
@@ -65,19 +60,21 @@ void ZEKPathObservingController::URLWatcher(FWEvents &watcher, const FWEvent &ev
 {
     if (eventOccurred.mustRescanSubDirectories() || eventOccurred.isUserDropped() ||
         eventOccurred.isKernelDropped()) {
-        reportFinishedPdfsIn(watcher.watchedURLs().constFirst().toLocalFile(),
+        reportFinishedPdfsIn(zek::localPath(watcher.watchedURLs().constFirst()),
                              !watcher.ignoreEventsFromSubDirectories());
     } else if (isFinishedPdf(eventOccurred)) {
         report(eventOccurred.URL());
     }
 }
 
-// Renamed into place, not written there, under a ".pdf" name, and still there: the source side
-// of a rename carries the same flags but is gone.
-bool ZEKPathObservingController::isFinishedPdf(const FWEvent &event)
+// Renamed into place, not written there, under a ".pdf" name, and still there as a regular file,
+// reached without a link: the source side of a rename carries the same flags but is gone, and a
+// link planted in a world-writable directory is no job.
+bool ZEKPathObservingController::isFinishedPdf(const FWEvent &event) const
 {
-    return !event.URL().isEmpty() && event.isFile() && event.isRenamed() && !event.isModified() &&
-           hasPdfExtension(event.URL().path()) && isRegularFile(event.URL().toLocalFile());
+    const QByteArray path = zek::localPath(event.URL());
+    return !path.isEmpty() && event.isFile() && event.isRenamed() && !event.isModified() &&
+           hasPdfExtension(path) && zek::isRegularFileBeneath(absoluteObservingPath(), path);
 }
 
 QList<QUrl> ZEKPathObservingController::finishedPdfsInTree() const
@@ -90,32 +87,33 @@ void ZEKPathObservingController::reportFinishedPdfsInTree()
     reportFinishedPdfsIn(absoluteObservingPath(), observeSubpaths_);
 }
 
-QList<QUrl> ZEKPathObservingController::finishedPdfsIn(const QString &root, bool withSubpaths) const
+QList<QUrl> ZEKPathObservingController::finishedPdfsIn(const QByteArray &root,
+                                                       bool withSubpaths) const
 {
-    std::vector<std::pair<fs::file_time_type, QString>> found;
-    const TreeWalk walk([](const QString &) { return true; },
-                        [&](const QString &path, fs::file_type type) {
-                            std::error_code error;
-                            const auto modified =
-                                fs::last_write_time(QFile::encodeName(path).constData(), error);
-                            if (type == fs::file_type::regular && hasPdfExtension(path) && !error) {
-                                found.emplace_back(modified, path);
-                            }
-                        },
-                        [](const QString &directory, const std::error_code &error) {
-                            zek::systemLog("Skipped in the scan of the spool tree: " +
-                                           directory.toStdString() + ": " + error.message());
-                        });
+    std::vector<std::pair<std::pair<qint64, qint64>, QByteArray>> found;
+    const TreeWalk walk(
+        [](const QByteArray &) { return true; },
+        [&](const TreeWalk::Entry &entry) {
+            struct stat status {};
+            if (entry.type == fs::file_type::regular && hasPdfExtension(entry.path) &&
+                fstatat(entry.directory, entry.name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+                found.push_back({{status.st_mtim.tv_sec, status.st_mtim.tv_nsec}, entry.path});
+            }
+        },
+        [](const QByteArray &directory, const std::error_code &error) {
+            zek::systemLog("Skipped in the scan of the spool tree: " +
+                           zek::displayPath(directory).toStdString() + ": " + error.message());
+        });
     walk.walk(root, withSubpaths);
     std::sort(found.begin(), found.end());
     QList<QUrl> files;
     for (const auto &[modified, path] : found) {
-        files.append(QUrl::fromLocalFile(path));
+        files.append(zek::fileURL(path));
     }
     return files;
 }
 
-void ZEKPathObservingController::reportFinishedPdfsIn(const QString &root, bool withSubpaths)
+void ZEKPathObservingController::reportFinishedPdfsIn(const QByteArray &root, bool withSubpaths)
 {
     // The delegate may stop observing on a report; then the reports are over too.
     const std::shared_ptr<FWEvents> scanning = events_;
@@ -134,9 +132,10 @@ void ZEKPathObservingController::report(const QUrl &url)
     }
 }
 
-QString ZEKPathObservingController::absoluteObservingPath() const
+QByteArray ZEKPathObservingController::absoluteObservingPath() const
 {
-    return QDir::cleanPath(QDir::current().absoluteFilePath(observingPath_));
+    return zek::standardPath(QFile::encodeName(observingPath_),
+                             QFile::encodeName(QDir::currentPath()));
 }
 
 void ZEKPathObservingController::printEventFlags(const FWEvent &event) const

@@ -8,7 +8,9 @@
 
 // Watches one directory tree and tells its delegate about each file that has just been renamed
 // into place under a ".pdf" name: how the print backend finishes a job. A ".pdf" file written
-// or copied in place is not reported, as its writing may not be over.
+// or copied in place is not reported, as its writing may not be over. Below the tree's top no
+// symbolic link is followed, and names are kept as the file system has them (bytes, in file
+// URLs).
 //
 // When events were lost (the stream says so) the tree is scanned instead and every regular
 // ".pdf" file in it is reported, so that no finished job is missed; one may then be reported
@@ -68,12 +70,12 @@ public:
     void printEventFlags(const FWEvent &event) const;
 
 private:
-    static bool isFinishedPdf(const FWEvent &event);
-    QList<QUrl> finishedPdfsIn(const QString &root, bool withSubpaths) const;
+    bool isFinishedPdf(const FWEvent &event) const;
+    QList<QUrl> finishedPdfsIn(const QByteArray &root, bool withSubpaths) const;
     // Below the top only when the watcher reports from there.
-    void reportFinishedPdfsIn(const QString &root, bool withSubpaths);
+    void reportFinishedPdfsIn(const QByteArray &root, bool withSubpaths);
     void report(const QUrl &url);
-    QString absoluteObservingPath() const;
+    QByteArray absoluteObservingPath() const;
 
     const QString observingPath_;
     const QString observingFileMask_;
