@@ -31,12 +31,20 @@ struct stat statOf(const std::string &path)
 
 QString finishJob(const QString &directory, const QString &stem, const QByteArray &data)
 {
-    const QString temporary = directory + u'/' + stem + QStringLiteral(".~pdf");
-    const QString final = directory + u'/' + stem + QStringLiteral(".pdf");
-    writeFile(temporary, data);
-    EXPECT_EQ(
-        std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(final).constData()),
-        0)
-        << final.toStdString();
+    return QFile::decodeName(
+        finishJob(QFile::encodeName(directory), QFile::encodeName(stem), data));
+}
+
+QByteArray finishJob(const QByteArray &directory, const QByteArray &stem, const QByteArray &data)
+{
+    const QByteArray temporary = directory + '/' + stem + ".~pdf";
+    const QByteArray final = directory + '/' + stem + ".pdf";
+    FILE *file = std::fopen(temporary.constData(), "wb");
+    EXPECT_TRUE(file) << temporary.toStdString();
+    if (file) {
+        EXPECT_EQ(std::fwrite(data.constData(), 1, size_t(data.size()), file), size_t(data.size()));
+        std::fclose(file);
+    }
+    EXPECT_EQ(std::rename(temporary.constData(), final.constData()), 0) << final.toStdString();
     return final;
 }

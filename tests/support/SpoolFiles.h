@@ -19,3 +19,6 @@ struct stat statOf(const std::string &path);
 // to "<stem>.pdf". Returns the final path.
 QString finishJob(const QString &directory, const QString &stem,
                   const QByteArray &data = "%PDF-1.4\n%%EOF\n");
+// The same with names as bytes, which need not be UTF-8.
+QByteArray finishJob(const QByteArray &directory, const QByteArray &stem,
+                     const QByteArray &data = "%PDF-1.4\n%%EOF\n");

@@ -8,7 +8,8 @@
 #   zek_start_uploader USER UID          sets zek_pid_<USER>; waits for its version line
 #   zek_as_user USER UID COMMAND...      runs COMMAND in USER's session
 #   zek_start_headless [OPTION...]       ZEKUploader --headless as its systemd unit runs
-#                                        it (system-wide settings only); sets zek_headless_pid
+#                                        it (system-wide settings only, a state directory
+#                                        of its own); sets zek_headless_pid
 #   zek_make_documents DIR TEXT          three kinds of document, readable by anyone:
 #                                        DIR/report.pdf and DIR/scan.png showing TEXT,
 #                                        DIR/notes.txt
@@ -68,11 +69,14 @@ zek_logged_a_new_version_line() {
 zek_start_headless() {
     mkdir -p "$zek_session_dir/xdg/ZEK"
     printf '[General]\nip=127.0.0.1\nport=%s\n' "$zek_port" >"$zek_session_dir/xdg/ZEK/ZEKUploader.conf"
+    zek_versions=$(grep -c 'Version: ' "$zek_session_dir/headless.log" 2>/dev/null)
+    zek_log="$zek_session_dir/headless.log"
     XDG_CONFIG_HOME=/nonexistent XDG_CONFIG_DIRS="$zek_session_dir/xdg" \
+        STATE_DIRECTORY="$zek_session_dir/state" \
         DBUS_SYSTEM_BUS_ADDRESS="unix:path=$zek_session_dir/no-bus" \
-        "$zek_uploader" --headless "$@" >/dev/null 2>"$zek_session_dir/headless.log" &
+        "$zek_uploader" --headless "$@" >/dev/null 2>>"$zek_log" &
     zek_headless_pid=$!
-    zek_await grep -q 'Version: ' "$zek_session_dir/headless.log"
+    zek_await zek_logged_a_new_version_line
 }
 
 zek_make_documents() {

@@ -79,5 +79,44 @@ check "with status 0 (was $status)" [ "$status" -eq 0 ]
 check "the job stays for the next start" test -f "/var/spool/ZEKPrinter/daemon/job_9 Job.pdf"
 check "it says so" logged 'Stopped; jobs not yet delivered stay in the spool tree'
 
+# 5. The device takes a job that cannot be deleted (a read-only spool): it is delivered once,
+# never again, also after a restart; and the job left by step 4 goes now.
+mkdir -p /var/spool/ZEKPrinter/stuck
+printf '%%PDF-1.4\n%% stuck\n%%%%EOF\n' >/var/spool/ZEKPrinter/stuck/job_10.pdf
+mount --bind /var/spool/ZEKPrinter/stuck /var/spool/ZEKPrinter/stuck &&
+    mount -o remount,bind,ro /var/spool/ZEKPrinter/stuck || { echo "skipped: no read-only bind mount" >&2; exit 77; }
+curl -s -X POST --data ok "http://127.0.0.1:$zek_port/sim/mode" >/dev/null
+zek_start_headless --retry-pause 1 || { echo "the headless uploader did not start again" >&2; exit 1; }
+check "the waiting job and the stuck one delivered" zek_await received_count_is 10
+check "the stuck one is said to be delivered but kept" \
+    zek_await logged "Delivered but can't delete file: /var/spool/ZEKPrinter/stuck/job_10.pdf"
+kill -TERM "$zek_headless_pid" && wait "$zek_headless_pid"
+zek_start_headless --retry-pause 1 || { echo "the headless uploader did not start again" >&2; exit 1; }
+print 11 daemon
+check "a new job goes after the restart" zek_await received_count_is 11
+sleep 2
+check "the stuck job was not sent again" received_count_is 11
+check "and not logged again" [ "$(grep -c "can't delete file" "$work/headless.log")" -eq 1 ]
+kill -TERM "$zek_headless_pid" && wait "$zek_headless_pid"
+umount /var/spool/ZEKPrinter/stuck && rm -rf /var/spool/ZEKPrinter/stuck
+
+# 6. 1,500 jobs waiting at launch, under the descriptor limit a service gets: a few uploads at
+# a time, every job delivered once by the uploader's own work.
+mkdir -p /var/spool/ZEKPrinter/bulk
+python3 -c '
+import sys
+for n in range(1500):
+    with open("/var/spool/ZEKPrinter/bulk/job_%d Bulk.pdf" % (100 + n), "w") as job:
+        job.write("%%PDF-1.4\n%% bulk %d\n%%%%EOF\n" % n)'
+ulimit -S -n 1024
+before=$(wc -l <"$work/headless.log")
+zek_start_headless --retry-pause 1 || { echo "the headless uploader did not start again" >&2; exit 1; }
+check "1,500 waiting jobs delivered" zek_await received_count_is 1511
+check "and taken out of the spool tree" zek_await no_jobs_waiting
+check "each once" [ "$(cat "$received"/*.pdf | grep -c '% bulk')" -eq 1500 ]
+check "none ran out of descriptors" sh -c \
+    "! tail -n +$((before + 1)) '$work/headless.log' | grep -q -e 'Too many open files' -e 'ERROR('"
+check "it still runs" kill -0 "$zek_headless_pid"
+
 [ $failures -eq 0 ] && echo "headless uploader: all checks passed"
 [ $failures -eq 0 ]

@@ -1,12 +1,14 @@
 #include "AppDelegate.h"
 
+#include "FileNames.h"
 #include "ZEKDefaults.h"
 #include "ZEKIdentity.h"
-#include "ZEKJobClaim.h"
+#include "ZEKJobFile.h"
 #include "ZEKLog.h"
 #include "ZEKNetworkController.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
@@ -17,7 +19,7 @@ namespace {
 
 QString pathText(const QUrl &file)
 {
-    return file.isEmpty() ? u"(null)"_s : file.toLocalFile();
+    return file.isEmpty() ? u"(null)"_s : zek::displayPath(zek::localPath(file));
 }
 
 // What the device (or the transport) said was wrong, for a notice.
@@ -33,13 +35,15 @@ QString failureReason(const QVariant &result, const zek::Error &error)
 } // namespace
 
 std::shared_ptr<AppDelegate> AppDelegate::create(ZEKUserInterface &userInterface,
-                                                 const QString &spoolRoot)
+                                                 const QString &spoolRoot, ZEKJobLedger ledger)
 {
-    return std::shared_ptr<AppDelegate>(new AppDelegate(userInterface, spoolRoot));
+    return std::shared_ptr<AppDelegate>(
+        new AppDelegate(userInterface, spoolRoot, std::move(ledger)));
 }
 
-AppDelegate::AppDelegate(ZEKUserInterface &userInterface, QString spoolRoot)
-    : userInterface_(userInterface), spoolRoot_(std::move(spoolRoot))
+AppDelegate::AppDelegate(ZEKUserInterface &userInterface, QString spoolRoot, ZEKJobLedger ledger)
+    : userInterface_(userInterface), spoolRoot_(std::move(spoolRoot)), ledger_(std::move(ledger)),
+      queue_([this](const ZEKUploadQueue::Job &job) { start(job); })
 {}
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -65,87 +69,157 @@ void AppDelegate::showLoggerWindow()
 void AppDelegate::fileDidCreatedAtURL(const QUrl &url)
 {
     log(u"Printed PDF appeared: "_s + pathText(url));
-    upload(url, Missing::LeftAlone);
+    queue_.add({url, false, {}});
 }
 
 void AppDelegate::uploadFile(const QUrl &file)
 {
-    upload(file, Missing::Fails);
+    queue_.add({file, true, {}});
 }
 
-void AppDelegate::upload(const QUrl &file, Missing missing, const QString &announcement)
+void AppDelegate::start(const ZEKUploadQueue::Job &job)
 {
-    const auto [outcome, claim] = ZEKJobClaim::claim(file);
-    if (outcome == ZEKJobClaim::Outcome::HeldByAnother ||
-        (outcome == ZEKJobClaim::Outcome::Gone && missing == Missing::LeftAlone)) {
-        return;
+    const QByteArray root =
+        zek::standardPath(QFile::encodeName(spoolRoot_), QFile::encodeName(QDir::currentPath()));
+    const ZEKJobFile::Claim claim = ZEKJobFile::claim(root, zek::localPath(job.file));
+    switch (claim.outcome) {
+    case ZEKJobFile::Outcome::Claimed:
+        // Taken by the device before, and kept only because it could not be deleted.
+        if (ledger_.wasDelivered(claim.job->identity())) {
+            break;
+        }
+        if (!job.announcement.isEmpty()) {
+            log(job.announcement);
+        }
+        upload(claim.job, job.file);
+        return; // the queue hears of it when the upload is over
+    case ZEKJobFile::Outcome::HeldByAnother:
+        break;
+    case ZEKJobFile::Outcome::Gone:
+        if (lastFaultyFileURL_ == job.file) {
+            lastFaultyFileURL_.clear();
+        }
+        if (job.missingFails) {
+            uploadDidFail(job.file, QVariant(),
+                          ZEKNetworkController::uploaderError("Missing file data"));
+        }
+        break;
+    case ZEKJobFile::Outcome::Refused:
+        if (!refused_.contains(job.file)) {
+            refused_.insert(job.file);
+            log(u"Not a job of the spool tree, left alone: %1 (%2)"_s.arg(pathText(job.file),
+                                                                          claim.reason));
+        }
+        break;
+    case ZEKJobFile::Outcome::Unreadable:
+        // Kept for the retry: it is there, only not to be had now (no descriptors left, say).
+        uploadDidFail(
+            job.file, QVariant(),
+            ZEKNetworkController::uploaderError("Can't read the job file: %1", claim.reason));
+        break;
     }
-    if (!announcement.isEmpty()) {
-        log(announcement);
-    }
+    queue_.finished(job.file);
+}
+
+void AppDelegate::upload(const std::shared_ptr<ZEKJobFile> &job, const QUrl &file)
+{
     const QUrl resource = uploadingResourceURL();
     if (!resource.isValid()) {
         log(u"Invalid uploading resource"_s);
+        queue_.finished(file);
         return;
     }
     log(ZEKLog::uploadingToResourceLine(resource));
+    // The job stays claimed until it is deleted or its upload has failed, and no longer: a retry
+    // must find it free.
     ZEKNetworkController::uploadFile(
-        file, resource,
-        // The claim lasts until the file is deleted or the upload has failed, and no longer:
-        // a retry must find the job free.
-        [weakSelf = weak_from_this(), file,
-         claim = claim](const QVariant &result, const std::optional<zek::Error> &error) mutable {
-            const auto held = std::exchange(claim, nullptr);
-            const auto self = weakSelf.lock();
-            if (!self) {
-                return;
+        job, resource,
+        [weakSelf = weak_from_this(), job, file](const QVariant &result,
+                                                 const std::optional<zek::Error> &error) {
+            if (const auto self = weakSelf.lock()) {
+                self->uploadDidFinish(*job, file, result, error);
             }
-            if (error) {
-                self->lastFaultyFileURL_ = file;
-                self->userInterface_.showLoggerWindow();
-                self->log(ZEKLog::uploadOutcomeLine(result, error));
-                self->userInterface_.setShowAlertView(true);
-                self->userInterface_.uploadDidFail(file, failureReason(result, *error));
-                return;
-            }
-            self->log(ZEKLog::uploadOutcomeLine(result, error));
-            self->removeFileAtURL(file);
-            self->userInterface_.setShowAlertView(false);
-            self->userInterface_.uploadDidSucceed(file);
         });
+}
+
+void AppDelegate::uploadDidFinish(const ZEKJobFile &job, const QUrl &file, const QVariant &result,
+                                  const std::optional<zek::Error> &error)
+{
+    if (error) {
+        uploadDidFail(file, result, *error);
+    } else {
+        log(ZEKLog::uploadOutcomeLine(result, error));
+        removeFileAtURL(job);
+        if (lastFaultyFileURL_ == file) {
+            lastFaultyFileURL_.clear();
+        }
+        userInterface_.setShowAlertView(false);
+        userInterface_.uploadDidSucceed(file);
+    }
+    queue_.finished(file);
+}
+
+void AppDelegate::uploadDidFail(const QUrl &file, const QVariant &result, const zek::Error &error)
+{
+    lastFaultyFileURL_ = file;
+    userInterface_.showLoggerWindow();
+    log(ZEKLog::uploadOutcomeLine(result, error));
+    userInterface_.setShowAlertView(true);
+    userInterface_.uploadDidFail(file, failureReason(result, error));
 }
 
 void AppDelegate::retryLastFaultyFileURL()
 {
-    const QUrl last = lastFaultyFileURL_;
-    log(u"Retrying printing PDF: "_s + pathText(last));
-    upload(last, Missing::Fails);
-    // Earlier failures would otherwise wait for the next launch.
-    retryWaitingJobsExcept(last);
-}
-
-void AppDelegate::retryWaitingJobs()
-{
-    retryWaitingJobsExcept(QUrl());
-}
-
-void AppDelegate::retryWaitingJobsExcept(const QUrl &skipped)
-{
-    if (!pathObservingController_) {
+    const QList<QUrl> waiting = waitingJobs();
+    // Delivered or gone meanwhile: nothing to remember any more.
+    if (!waiting.contains(lastFaultyFileURL_)) {
+        lastFaultyFileURL_.clear();
+    }
+    if (waiting.isEmpty()) {
+        if (queue_.isIdle()) {
+            log(u"Nothing waiting to be sent"_s);
+        }
         return;
     }
-    for (const QUrl &waiting : pathObservingController_->finishedPdfsInTree()) {
-        // A job whose upload is under way is not retried, nor said to be.
-        if (waiting != skipped) {
-            upload(waiting, Missing::LeftAlone, u"Retrying printing PDF: "_s + pathText(waiting));
+    if (!lastFaultyFileURL_.isEmpty() && !queue_.contains(lastFaultyFileURL_)) {
+        log(u"Retrying printing PDF: "_s + pathText(lastFaultyFileURL_));
+        queue_.add({lastFaultyFileURL_, true, {}});
+    }
+    // Earlier failures would otherwise wait for the next launch.
+    for (const QUrl &other : waiting) {
+        // A job whose upload is under way, or due, is not retried, nor said to be.
+        if (!queue_.contains(other)) {
+            queue_.add({other, false, u"Retrying printing PDF: "_s + pathText(other)});
         }
     }
 }
 
-void AppDelegate::removeFileAtURL(const QUrl &file)
+QList<QUrl> AppDelegate::waitingJobs() const
 {
-    const bool removed = file.isLocalFile() && QFile::remove(file.toLocalFile());
-    log((removed ? u"File deleted: "_s : u"Can't delete file: "_s) + pathText(file));
+    QList<QUrl> waiting;
+    if (pathObservingController_) {
+        for (const QUrl &file : pathObservingController_->finishedPdfsInTree()) {
+            if (!ledger_.wasDelivered(zek::localPath(file))) {
+                waiting.append(file);
+            }
+        }
+    }
+    return waiting;
+}
+
+void AppDelegate::removeFileAtURL(const ZEKJobFile &job)
+{
+    QString reason;
+    if (job.remove(&reason)) {
+        log(u"File deleted: "_s + pathText(job.URL()));
+        return;
+    }
+    log(u"Delivered but can't delete file: %1 (%2)"_s.arg(pathText(job.URL()), reason));
+    // Sent again it would be printed again: remembered as delivered, also after a restart.
+    QString unsaved;
+    if (!ledger_.rememberDelivered(job.path(), job.identity(), &unsaved)) {
+        log(u"Can't remember the delivered job in %1: %2"_s.arg(ledger_.fileName(), unsaved));
+    }
 }
 
 void AppDelegate::log(const QString &text)

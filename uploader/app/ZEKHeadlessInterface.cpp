@@ -3,9 +3,9 @@
 #include "SystemLog.h"
 #include "ZEKLog.h"
 
-ZEKHeadlessInterface::ZEKHeadlessInterface(std::function<void()> retryWaitingJobs,
+ZEKHeadlessInterface::ZEKHeadlessInterface(std::function<void()> retry,
                                            std::chrono::milliseconds firstRetryPause)
-    : retrySchedule_(std::move(retryWaitingJobs), firstRetryPause),
+    : retrySchedule_(std::move(retry), firstRetryPause),
       logToken_(ZEKLog::sharedLog().subscribe(
           [](const QString &text) { zek::systemLog(text.toStdString()); }))
 {}

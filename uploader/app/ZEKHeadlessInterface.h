@@ -11,8 +11,8 @@
 // (ZEKRetrySchedule); log lines go to the system log (and standard error).
 class ZEKHeadlessInterface : public ZEKUserInterface {
 public:
-    // retryWaitingJobs sends every job still waiting, oldest first.
-    ZEKHeadlessInterface(std::function<void()> retryWaitingJobs,
+    // retry sends every job still waiting, oldest first.
+    ZEKHeadlessInterface(std::function<void()> retry,
                          std::chrono::milliseconds firstRetryPause = ZEKRetrySchedule::kFirstPause);
     ~ZEKHeadlessInterface() override;
 

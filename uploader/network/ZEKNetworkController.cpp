@@ -1,20 +1,17 @@
 #include "ZEKNetworkController.h"
 
+#include "FileNames.h"
 #include "HCHTTPRequestOperationManager.h"
 #include "HCJSONResponseSerializer.h"
 #include "ZEKDeviceSelection.h"
 #include "ZEKIdentity.h"
+#include "ZEKJobFile.h"
 #include "ZEKLog.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <arpa/inet.h>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -22,61 +19,6 @@ namespace {
 
 constexpr double kUploadTimeoutInterval = 15.0;
 constexpr double kResolveTimeout = 0.5;
-
-zek::Error uploaderError(const char *description)
-{
-    return zek::Error(QString::fromUtf8(zek::kApplicationIdentifier), 0,
-                      {{zek::NSLocalizedDescriptionKey,
-                        QCoreApplication::translate("ZEKNetworkController", description)}});
-}
-
-// The job file, opened through a descriptor that does not follow a symbolic
-// link (the spool tree has directories that anybody may write to) and cannot
-// wait (a FIFO would freeze the main thread), and only if it is a regular
-// file. The descriptor stays open for the whole upload and the body is read
-// through its /proc/self/fd link as it is sent, so that it is always the file
-// checked here, read from its start on every send (a redirect sends it again),
-// and never held whole: a job may be hundreds of megabytes.
-class JobFile {
-public:
-    static std::shared_ptr<JobFile> open(const QUrl &file)
-    {
-        if (!file.isLocalFile()) {
-            return nullptr;
-        }
-        const QByteArray path = QFile::encodeName(file.toLocalFile());
-        auto job = std::make_shared<JobFile>(
-            ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        struct stat status {};
-        if (job->fd_ < 0 || ::fstat(job->fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
-            return nullptr;
-        }
-        // The link must lead to this very file (it does not without /proc): a part that
-        // cannot be read would otherwise be left out of the body, and the device would count
-        // an empty upload as a job done.
-        struct stat linked {};
-        if (::stat(QFile::encodeName(job->URL().toLocalFile()).constData(), &linked) != 0 ||
-            linked.st_dev != status.st_dev || linked.st_ino != status.st_ino) {
-            return nullptr;
-        }
-        return job;
-    }
-
-    explicit JobFile(int fd) : fd_(fd) {}
-    ~JobFile()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    JobFile(const JobFile &) = delete;
-    JobFile &operator=(const JobFile &) = delete;
-
-    QUrl URL() const { return QUrl::fromLocalFile(QStringLiteral("/proc/self/fd/%1").arg(fd_)); }
-
-private:
-    int fd_;
-};
 
 // The last path component of the URL's encoded text.
 QString lastPathComponent(const QUrl &file)
@@ -179,6 +121,16 @@ QString ZEKNetworkController::extractIPaddressFromData(const QByteArray &data)
     return QString::fromLatin1(text);
 }
 
+zek::Error ZEKNetworkController::uploaderError(const char *description, const QString &detail)
+{
+    QString text = QCoreApplication::translate("ZEKNetworkController", description);
+    if (!detail.isNull()) {
+        text = text.arg(detail);
+    }
+    return zek::Error(QString::fromUtf8(zek::kApplicationIdentifier), 0,
+                      {{zek::NSLocalizedDescriptionKey, text}});
+}
+
 void ZEKNetworkController::uploadFile(const QUrl &file, const QUrl &toResource,
                                       UploadCompletion withCompletion)
 {
@@ -186,25 +138,34 @@ void ZEKNetworkController::uploadFile(const QUrl &file, const QUrl &toResource,
         withCompletion(QVariant(), uploaderError("Missing resource url"));
         return;
     }
-    const std::shared_ptr<JobFile> job = JobFile::open(file);
-    if (!job) {
+    const ZEKJobFile::Claim opened = ZEKJobFile::open(zek::localPath(file));
+    if (!opened.job) {
         withCompletion(QVariant(), uploaderError("Missing file data"));
         return;
     }
+    uploadFile(opened.job, toResource, std::move(withCompletion));
+}
 
+void ZEKNetworkController::uploadFile(const std::shared_ptr<const ZEKJobFile> &job,
+                                      const QUrl &toResource, UploadCompletion withCompletion)
+{
+    if (toResource.isEmpty()) {
+        withCompletion(QVariant(), uploaderError("Missing resource url"));
+        return;
+    }
     const auto manager = HCHTTPRequestOperationManager::manager();
     manager->setResponseSerializer(HCJSONResponseSerializer::serializer());
     manager->requestSerializer()->setTimeoutInterval(kUploadTimeoutInterval);
 
     // Exactly one of the two callbacks runs; both share the completion.
     const auto completion = std::make_shared<UploadCompletion>(std::move(withCompletion));
-    const QString fileName = lastPathComponent(file);
+    const QString fileName = lastPathComponent(job->URL());
     manager->POST(
         toResource.toString(QUrl::FullyEncoded), QVariantMap(),
         [&](HCMultipartFormData &formData) {
-            // Cannot fail: the link was checked when the file was opened.
-            formData.appendPartWithFileURL(job->URL(), u"file"_s, fileName, u"application/pdf"_s,
-                                           nullptr);
+            // Cannot fail: the descriptor's link was checked when the file was opened.
+            formData.appendPartWithFileURL(job->descriptorURL(), u"file"_s, fileName,
+                                           u"application/pdf"_s, nullptr);
         },
         // Each callback keeps the file open until the upload has ended.
         [completion, job](const std::shared_ptr<HCHTTPRequestOperation> &,

@@ -9,6 +9,8 @@
 #include <functional>
 #include <optional>
 
+class ZEKJobFile;
+
 // Sends spooled PDF files to the device's print resource, and finds the laser
 // devices on the local network.
 class ZEKNetworkController : public zek::NetServiceDelegate {
@@ -34,12 +36,21 @@ public:
     // domain zek::kApplicationIdentifier with code 0), which reach it before
     // this returns.
     //
-    // The file is opened now, without following a symbolic link and without
-    // waiting: anything but a regular file that opens is missing data. Its
-    // bytes are read from that descriptor as they are sent, never held whole.
-    // Each call has its own request manager; nothing is kept here.
+    // The file is opened now, without following a symbolic link at its last
+    // step and without waiting: anything but a regular file that opens is
+    // missing data. Each call has its own request manager; nothing is kept
+    // here.
     static void uploadFile(const QUrl &file, const QUrl &toResource,
                            UploadCompletion withCompletion);
+    // The same for a job already open (a claimed job of the spool tree): its
+    // bytes are read from its descriptor as they are sent, never held whole,
+    // and it stays open until the completion has run.
+    static void uploadFile(const std::shared_ptr<const ZEKJobFile> &job, const QUrl &toResource,
+                           UploadCompletion withCompletion);
+
+    // An error of the uploader's own (domain zek::kApplicationIdentifier, code
+    // 0) with the translated description, its %1 filled with detail if given.
+    static zek::Error uploaderError(const char *description, const QString &detail = QString());
 
     // The shared instance browses the system's DNS-SD; another discovery is
     // for tests, and must outlive the controller.

@@ -7,7 +7,7 @@
 #include "EventLoop.h"
 #include "SpoolFiles.h"
 #include "ZEKDefaults.h"
-#include "ZEKJobClaim.h"
+#include "ZEKJobFile.h"
 #include "ZEKLog.h"
 
 #include <QDateTime>
@@ -16,7 +16,11 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -97,9 +101,11 @@ protected:
     }
 
     QTemporaryDir spool;
+    QTemporaryDir state;
     DeviceSimulator device;
     RecordingInterface interface;
-    std::shared_ptr<AppDelegate> delegate = AppDelegate::create(interface, spool.path());
+    std::shared_ptr<AppDelegate> delegate =
+        AppDelegate::create(interface, spool.path(), ZEKJobLedger(state.path()));
 };
 
 } // namespace
@@ -190,8 +196,11 @@ TEST_F(AppDelegateTest, KeepsAFailedJobAndDeliversItOnRetry)
     EXPECT_TRUE(interface.events.contains(u"log File deleted: "_s + job));
     EXPECT_FALSE(QFile::exists(job));
     EXPECT_EQ(device.jobs().size(), 1);
-    // Still the same file: a second retry would find it gone.
-    EXPECT_EQ(delegate->lastFaultyFileURL(), QUrl::fromLocalFile(job));
+    // Delivered, so no longer remembered: a second retry finds nothing to send, and says so.
+    EXPECT_TRUE(delegate->lastFaultyFileURL().isEmpty());
+    interface.events.clear();
+    delegate->retryLastFaultyFileURL();
+    EXPECT_EQ(interface.events, QStringList{u"log Nothing waiting to be sent"_s});
 }
 
 TEST_F(AppDelegateTest, EachUploadGoesWhereTheSettingsSayNow)
@@ -234,7 +243,8 @@ TEST_F(AppDelegateTest, DeliversWaitingJobsAtLaunchAndEachJobOnceWhateverWatches
     }
     // A second uploader on the same tree, as for a second user logged in.
     RecordingInterface otherInterface;
-    const auto other = AppDelegate::create(otherInterface, spool.path());
+    const auto other =
+        AppDelegate::create(otherInterface, spool.path(), ZEKJobLedger(state.path()));
     launch();
     other->applicationDidFinishLaunching();
     for (int n = 4; n <= 13; ++n) {
@@ -265,8 +275,8 @@ TEST_F(AppDelegateTest, RetryResendsTheLastFailureThenEveryOtherWaitingJob)
     const QString &first = jobs[0], &busy = jobs[1], &second = jobs[2];
     EXPECT_EQ(delegate->lastFaultyFileURL(), QUrl::fromLocalFile(second));
     // A waiting job whose upload is under way elsewhere is neither retried nor said to be.
-    const auto held = ZEKJobClaim::claim(QUrl::fromLocalFile(busy)).second;
-    ASSERT_TRUE(held);
+    const auto held = ZEKJobFile::claim(QFile::encodeName(spool.path()), QFile::encodeName(busy));
+    ASSERT_EQ(held.outcome, ZEKJobFile::Outcome::Claimed);
 
     ASSERT_TRUE(device.setMode("ok"));
     interface.events.clear();
@@ -276,4 +286,116 @@ TEST_F(AppDelegateTest, RetryResendsTheLastFailureThenEveryOtherWaitingJob)
     EXPECT_EQ(linesStartingWith(u"log Retrying printing PDF: "_s), (QStringList{second, first}));
     EXPECT_FALSE(QFile::exists(first) || QFile::exists(second));
     EXPECT_TRUE(QFile::exists(busy));
+}
+
+TEST_F(AppDelegateTest, DeliversJobsWhoseNamesAreNotUTF8)
+{
+    launch();
+    const QByteArray user = QFile::encodeName(spool.path()) + "/b\xFFob"; // a legacy user name
+    ASSERT_EQ(::mkdir(user.constData(), 0700), 0);
+    const QByteArray job = finishJob(user, "job_8 caf\xE9");
+    ASSERT_TRUE(waitForLog(u"log File deleted"_s));
+    EXPECT_EQ(device.jobs().size(), 1);
+    EXPECT_NE(::access(job.constData(), F_OK), 0);
+    const QString shown = spool.path() + u"/b\uFFFDob/job_8 caf\uFFFD.pdf"_s;
+    EXPECT_EQ(linesStartingWith(u"log Printed PDF appeared: "_s), QStringList{shown});
+    EXPECT_EQ(linesStartingWith(u"log File deleted: "_s), QStringList{shown});
+    ::rmdir(user.constData()); // a name QTemporaryDir cannot remove
+}
+
+// Nothing below the spool root is followed, and root takes no file that is not its user's own:
+// such a job is logged once and left where it is. Each case is a job that another user's (or
+// root's) uploader must never send or delete.
+TEST_F(AppDelegateTest, LeavesAloneWhatIsNoJobOfTheTree)
+{
+    launch();
+    QTemporaryDir victim;
+    const QString secret = victim.filePath(u"x.pdf"_s);
+    writeFile(secret, "%PDF-1.4\n% the victim's own\n");
+    const QString anonymous = spool.filePath(u"anonymous users"_s);
+    ASSERT_TRUE(QDir().mkpath(anonymous + u"/d"_s));
+    waitUntil([] { return false; }, std::chrono::milliseconds(300)); // d is watched
+
+    // Within the watcher's one-second window: a job finished in d, then d swapped for a link.
+    finishJob(anonymous + u"/d"_s, u"x"_s);
+    ASSERT_TRUE(QDir().rename(anonymous + u"/d"_s, anonymous + u"/d.old"_s));
+    ASSERT_TRUE(QFile::link(victim.path(), anonymous + u"/d"_s));
+    const QUrl throughTheLink = QUrl::fromLocalFile(anonymous + u"/d/x.pdf"_s);
+    delegate->uploadFile(throughTheLink);
+    delegate->uploadFile(throughTheLink); // logged once
+
+    struct Case {
+        const char *what;
+        bool asRoot;
+        std::function<void(const QString &job)> make;
+    };
+    const QString alice = spool.filePath(u"alice"_s);
+    const Case cases[] = {
+        {"a hard link to another's file", true,
+         [&](const QString &job) {
+             ASSERT_EQ(
+                 ::link(QFile::encodeName(secret).constData(), QFile::encodeName(job).constData()),
+                 0);
+         }},
+        {"a file of someone else's in a directory of root's", true,
+         [&](const QString &job) {
+             writeFile(job, "%PDF-1.4\n% not root's\n");
+             ASSERT_EQ(::chown(QFile::encodeName(job).constData(), 4242, 4242), 0);
+         }},
+    };
+    QStringList refused{anonymous + u"/d/x.pdf"_s};
+    for (const Case &test : cases) {
+        if (test.asRoot && ::geteuid() != 0) {
+            continue;
+        }
+        const QString job = alice + u"/job_9 %1.pdf"_s.arg(QString::fromUtf8(test.what));
+        test.make(job);
+        delegate->uploadFile(QUrl::fromLocalFile(job));
+        EXPECT_TRUE(QFile::exists(job)) << test.what;
+        refused.append(job);
+    }
+    waitUntil([] { return false; }, std::chrono::milliseconds(1500));
+    QStringList logged;
+    for (const QString &line :
+         linesStartingWith(u"log Not a job of the spool tree, left alone: "_s)) {
+        logged.append(line.section(u" ("_s, 0, 0));
+    }
+    EXPECT_EQ(logged, refused);
+    EXPECT_EQ(readFile(secret.toStdString()), "%PDF-1.4\n% the victim's own\n");
+    for (const QByteArray &received : device.jobs()) {
+        EXPECT_FALSE(received.contains("the victim's own") || received.contains("not root's"));
+    }
+}
+
+// A job that cannot be opened for want of descriptors is a failure, kept for the retry, not a
+// job that is gone.
+TEST_F(AppDelegateTest, AJobThatCannotBeOpenedNowFailsAndWaits)
+{
+    launch();
+    const QString job = spool.filePath(u"alice"_s) + u"/job_10 Busy machine.pdf"_s;
+    writeFile(job, "%PDF-1.4\n");
+    rlimit original{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    std::vector<int> taken;
+    rlimit low = original;
+    low.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) {
+        taken.push_back(fd);
+    }
+    // The spool root and the job's directory open; the job itself does not.
+    for (int i = 0; i < 2 && !taken.empty(); ++i) {
+        ::close(taken.back());
+        taken.pop_back();
+    }
+    delegate->uploadFile(QUrl::fromLocalFile(job));
+    for (const int fd : taken) {
+        ::close(fd);
+    }
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &original), 0);
+
+    EXPECT_EQ(linesStartingWith(u"log ERROR(0): "_s),
+              QStringList{u"Can't read the job file: Too many open files\nRESULT: (null)"_s});
+    EXPECT_EQ(delegate->lastFaultyFileURL(), QUrl::fromLocalFile(job));
+    EXPECT_TRUE(QFile::exists(job));
 }

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "ZEKJobFile.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// What the uploader must know of jobs beyond the spool tree, also after a restart: the jobs the
+// device took that could not be deleted afterwards (a read-only spool, say). Such a job is never
+// sent again, however often it is found waiting. Kept as JSON in the uploader's state directory.
+class ZEKJobLedger {
+public:
+    struct Entry {
+        QByteArray path;
+        ZEKJobFile::Identity identity;
+    };
+
+    // Where an uploader keeps its state: the service's state directory ($STATE_DIRECTORY, which
+    // systemd sets from the unit's StateDirectory=), else $XDG_STATE_HOME/ZEK, else
+    // ~/.local/state/ZEK.
+    static QString stateDirectory();
+
+    // Reads what the directory holds; entries whose file is no longer at its path are dropped.
+    explicit ZEKJobLedger(QString directory = stateDirectory());
+
+    QString fileName() const;
+    QList<Entry> deliveredJobs() const { return delivered_; }
+    bool wasDelivered(const ZEKJobFile::Identity &identity) const;
+    // Whether the file at the path now is one that was delivered.
+    bool wasDelivered(const QByteArray &path) const;
+    // Remembers a delivered job and writes the ledger at once; false with the reason when it
+    // cannot be written (the job is then remembered until the uploader ends).
+    bool rememberDelivered(const QByteArray &path, const ZEKJobFile::Identity &identity,
+                           QString *error);
+
+private:
+    void load();
+    bool save(QString *error) const;
+
+    const QString directory_;
+    QList<Entry> delivered_;
+};
