@@ -1,41 +1,112 @@
 #include "ZEKInstanceChannel.h"
 
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QLocalSocket>
-#include <QStandardPaths>
+#include <QThread>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
-constexpr int kTimeoutMilliseconds = 2000;
+
+// A directory of the user's own that nobody else may enter, reached without a link.
+bool isPrivateDirectory(const QString &path)
+{
+    struct stat status {};
+    return path.startsWith(u'/') && ::lstat(QFile::encodeName(path).constData(), &status) == 0 &&
+           S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
+}
+
+} // namespace
+
+QString ZEKInstanceChannel::runtimeDirectory()
+{
+    const QString session = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (isPrivateDirectory(session)) {
+        return session;
+    }
+    const QString uid = QString::number(::geteuid());
+    if (isPrivateDirectory(u"/run/user/"_s + uid)) {
+        return u"/run/user/"_s + uid;
+    }
+    // /tmp is everybody's: a name somebody else took first is passed over.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QString candidate = u"/tmp/zek-uploader-"_s + uid +
+                                  (attempt == 0 ? QString() : u"-"_s + QString::number(attempt));
+        ::mkdir(QFile::encodeName(candidate).constData(), 0700);
+        if (isPrivateDirectory(candidate)) {
+            return candidate;
+        }
+    }
+    return QString();
 }
 
 QString ZEKInstanceChannel::socketPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
-           QStringLiteral("/zek-uploader.socket");
+    return runtimeDirectory() + u"/zek-uploader.socket"_s;
 }
 
-bool ZEKInstanceChannel::sendToRunningInstance(const QByteArray &request)
+bool ZEKInstanceChannel::becomeTheUploader(QString *error)
 {
-    QLocalSocket socket;
-    socket.connectToServer(socketPath());
-    if (!socket.waitForConnected(kTimeoutMilliseconds)) {
+    const QString directory = runtimeDirectory();
+    if (directory.isEmpty()) {
+        *error = u"no private runtime directory could be had (XDG_RUNTIME_DIR, /tmp)"_s;
         return false;
     }
-    socket.write(request + '\n');
-    // The answer says it was read; without it the other one may be hung.
-    return socket.waitForBytesWritten(kTimeoutMilliseconds) &&
-           socket.waitForReadyRead(kTimeoutMilliseconds) && socket.readLine().trimmed() == "ok";
+    const QByteArray path = QFile::encodeName(directory + u"/zek-uploader.lock"_s);
+    lock_ = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lock_ < 0) {
+        *error = u"cannot open %1: %2"_s.arg(QFile::decodeName(path),
+                                             QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) {
+            *error = u"cannot lock %1: %2"_s.arg(QFile::decodeName(path),
+                                                 QString::fromLocal8Bit(std::strerror(errno)));
+        }
+        ::close(lock_);
+        lock_ = -1;
+        return false;
+    }
+    return true;
 }
 
-bool ZEKInstanceChannel::listen(Handler handler)
+bool ZEKInstanceChannel::sendToRunningInstance(const QByteArray &request,
+                                               std::chrono::milliseconds patience)
 {
-    if (sendToRunningInstance(QByteArrayLiteral("ping"))) {
-        return false;
+    // The running one may be starting up still: it holds the lock before it listens.
+    const QDeadlineTimer deadline(patience);
+    while (!deadline.hasExpired()) {
+        QLocalSocket socket;
+        socket.connectToServer(socketPath());
+        if (!socket.waitForConnected(int(deadline.remainingTime()))) {
+            QThread::msleep(100);
+            continue;
+        }
+        socket.write(request + '\n');
+        // The answer says it was read; without it the other one may be hung.
+        return socket.waitForBytesWritten(int(deadline.remainingTime())) &&
+               socket.waitForReadyRead(int(deadline.remainingTime())) &&
+               socket.readLine().trimmed() == "ok";
     }
-    // Nobody answers: what is left is the socket of an uploader that ended badly.
+    return false;
+}
+
+bool ZEKInstanceChannel::listen(Handler handler, QString *error)
+{
+    // Whatever is at the socket's path was left by an uploader that ended: the lock is ours.
     QLocalServer::removeServer(socketPath());
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     if (!server_.listen(socketPath())) {
-        return true; // running alone all the same beats not running
+        *error = u"cannot listen on %1: %2"_s.arg(socketPath(), server_.errorString());
+        return false;
     }
     handler_ = std::move(handler);
     connect(&server_, &QLocalServer::newConnection, this, [this] {
@@ -48,7 +119,7 @@ bool ZEKInstanceChannel::listen(Handler handler)
                 const QByteArray request = client->readLine().trimmed();
                 client->write("ok\n");
                 client->flush();
-                if (request != "ping" && handler_) {
+                if (handler_) {
                     handler_(request);
                 }
             });
