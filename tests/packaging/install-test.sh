@@ -22,6 +22,9 @@ ppd="$stage$ppd_dir/zekprinter.ppd"
 if command -v cupstestppd >/dev/null; then
     expect "PPD passes cupstestppd" "$(cupstestppd -q "$ppd" && echo pass)" pass
 fi
+expect "the spool root is made at boot" \
+    "$(cat "$stage/usr/lib/tmpfiles.d/zek-print.conf" 2>/dev/null | grep '^d')" \
+    "d /var/spool/ZEKPrinter 0755 root root -"
 unit="$stage/usr/lib/systemd/system/zek-uploader.service"
 expect "print server unit installed" "$(test -f "$unit" && echo yes)" yes
 if command -v systemd-analyze >/dev/null && [ -f "$unit" ]; then
