@@ -2,6 +2,7 @@
 # and logs under a directory of the test's, running the project's backend.
 #
 #   zek_cupsd_start DIR BACKEND   start it; exports CUPS_SERVER (its socket)
+#     zek_cupsd_socket=PATH            its socket (default DIR/cups.sock)
 #     zek_cupsd_listen="ADDRESS:PORT"  also listen there and share queues
 #     zek_cupsd_backends="ipp ..."     also offer these backends of the machine's
 #   zek_cupsd_stop                stop it (safe to call twice)
@@ -47,9 +48,10 @@ SystemGroup root
 User lp
 Group lp
 CONF
+    socket=${zek_cupsd_socket:-$zek_cupsd_dir/cups.sock}
     cat >"$zek_cupsd_dir/cupsd.conf" <<CONF
 LogLevel debug
-Listen $zek_cupsd_dir/cups.sock
+Listen $socket
 $sharing
 Browsing Off
 WebInterface No
@@ -69,7 +71,7 @@ JobRetryInterval 5
 </Policy>
 CONF
     cupsd -c "$zek_cupsd_dir/cupsd.conf" -s "$zek_cupsd_dir/cups-files.conf" || return 1
-    export CUPS_SERVER="$zek_cupsd_dir/cups.sock"
+    export CUPS_SERVER="$socket"
     tries=0
     until lpstat -r 2>/dev/null | grep -q "is running"; do
         tries=$((tries + 1))
