@@ -63,13 +63,16 @@ QString descriptionForCode(qint64 code)
     }
 }
 
-qint64 codeForResult(CURLcode result)
+// connected: whether a server was reached, after which curl's "unsupported
+// protocol" means a reply that is not HTTP (an HTTP/0.9-looking one), not
+// the URL's scheme.
+qint64 codeForResult(CURLcode result, bool connected)
 {
     switch (result) {
     case CURLE_URL_MALFORMAT:
         return zek::NSURLErrorBadURL;
     case CURLE_UNSUPPORTED_PROTOCOL:
-        return zek::NSURLErrorUnsupportedURL;
+        return connected ? zek::NSURLErrorBadServerResponse : zek::NSURLErrorUnsupportedURL;
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
         return zek::NSURLErrorCannotFindHost;
@@ -582,6 +585,10 @@ void HCURLConnection::transferDone(int curlResult)
     const std::optional<zek::Error> error = exchange.error;
     const bool trustRefused = exchange.trustRefused;
     const bool headDelivered = exchange.headDelivered;
+    // A server was reached once curl knows its address.
+    char *address = nullptr;
+    curl_easy_getinfo(exchange.easy, CURLINFO_PRIMARY_IP, &address);
+    const bool connected = address && *address;
     std::shared_ptr<zek::InputStream> nextBody;
     if (redirectTo && exchange.bodyStream) {
         nextBody = std::static_pointer_cast<HCMultipartBodyStream>(exchange.bodyStream)->copy();
@@ -596,7 +603,7 @@ void HCURLConnection::transferDone(int curlResult)
     } else if (trustRefused) {
         fail(URLError(zek::NSURLErrorServerCertificateUntrusted));
     } else if (curlResult != CURLE_OK) {
-        fail(URLError(codeForResult(CURLcode(curlResult))));
+        fail(URLError(codeForResult(CURLcode(curlResult), connected)));
     } else if (!headDelivered) {
         fail(URLError(zek::NSURLErrorBadServerResponse));
     } else {

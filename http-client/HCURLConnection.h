@@ -55,6 +55,8 @@ public:
 //   multipart body stream (a body stream of another kind cannot be sent
 //   twice, so its redirect is reported as the reply); the sixth redirect fails
 //   with NSURLErrorHTTPTooManyRedirects.
+// - A server that answers with something other than HTTP fails the exchange
+//   with NSURLErrorBadServerResponse.
 // - A reply body over maximumReplyLength fails with
 //   NSURLErrorDataLengthExceedsMaximum.
 // - HTTPS is judged by the delegate alone (connectionShouldTrustServer);

@@ -211,6 +211,8 @@ TEST(URLConnection, ExchangesOverHTTP)
         {"reply too large", u"/bytes/%1"_s.arg(HCURLConnection::maximumReplyLength + 1), false,
          zek::NSURLErrorDataLengthExceedsMaximum},
         {"connection lost", u"/truncate"_s, false, zek::NSURLErrorNetworkConnectionLost},
+        {"not HTTP", u"/raw?text=SSH-2.0-OpenSSH_9.2%0D%0A"_s, false,
+         zek::NSURLErrorBadServerResponse},
     };
     for (const Row &row : rows) {
         const QString URL = row.path == u"refused"_s
