@@ -285,7 +285,9 @@ struct HCURLConnection::Exchange {
     // The reply head as it comes in.
     QList<std::pair<QString, QString>> headerFields;
     bool headDelivered = false;
+    // A redirect to follow once this transfer has ended.
     std::optional<QUrl> redirectTo;
+    bool seeOther = false;
     qint64 received = 0;
     qint64 uploaded = 0;
     qint64 downloaded = 0;
@@ -424,6 +426,7 @@ void HCURLConnection::startNow()
         return;
     }
     started_ = true;
+    method_ = request_.HTTPMethod().toUtf8();
     beginExchange(request_.URL(), request_.HTTPBodyStream());
 }
 
@@ -447,7 +450,7 @@ void HCURLConnection::beginExchange(const QUrl &URL, std::shared_ptr<zek::InputS
     Exchange &exchange = *exchange_;
     exchange.URL = URL;
     exchange.URLText = URL.toString(QUrl::FullyEncoded).toUtf8();
-    exchange.method = request_.HTTPMethod().toUtf8();
+    exchange.method = method_;
     CURL *easy = exchange.easy = curl_easy_init();
     curl_easy_setopt(easy, CURLOPT_URL, exchange.URLText.constData());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -486,9 +489,13 @@ void HCURLConnection::beginExchange(const QUrl &URL, std::shared_ptr<zek::InputS
     }
 
     // The header fields, without the ones curl must write itself; curl's own
-    // Expect and form Content-Type are suppressed.
+    // Expect and form Content-Type are suppressed. Once the body is dropped
+    // its Content- fields go with it.
     bool hasContentType = false;
     for (const auto &[name, value] : request_.allHTTPHeaderFields()) {
+        if (bodyDropped_ && name.startsWith(u"Content-"_s, Qt::CaseInsensitive)) {
+            continue;
+        }
         if (name.compare(u"Content-Length"_s, Qt::CaseInsensitive) == 0) {
             bool ok = false;
             const qint64 length = value.trimmed().toLongLong(&ok);
@@ -523,7 +530,7 @@ void HCURLConnection::beginExchange(const QUrl &URL, std::shared_ptr<zek::InputS
         curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, &HCURLConnectionCallbacks::seek);
         curl_easy_setopt(easy, CURLOPT_SEEKDATA, this);
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(exchange.bodyLength));
-    } else if (!body.isEmpty() || exchange.method == "POST") {
+    } else if (!bodyDropped_ && (!body.isEmpty() || exchange.method == "POST")) {
         // The request keeps the bytes alive for as long as curl reads them.
         exchange.bodyLength = body.size();
         curl_easy_setopt(easy, CURLOPT_POST, 1L);
@@ -590,7 +597,14 @@ void HCURLConnection::transferDone(int curlResult)
     curl_easy_getinfo(exchange.easy, CURLINFO_PRIMARY_IP, &address);
     const bool connected = address && *address;
     std::shared_ptr<zek::InputStream> nextBody;
-    if (redirectTo && exchange.bodyStream) {
+    if (redirectTo && exchange.seeOther) {
+        // The server has acted on the request and points at the result:
+        // fetched without the body, which must not reach it twice.
+        bodyDropped_ = true;
+        if (method_ != "HEAD") {
+            method_ = "GET";
+        }
+    } else if (redirectTo && exchange.bodyStream) {
         nextBody = std::static_pointer_cast<HCMultipartBodyStream>(exchange.bodyStream)->copy();
     }
     endExchange();
@@ -688,15 +702,17 @@ void HCURLConnection::headEnded()
     if (isRedirect(status) && !location.isNull()) {
         const QUrl target = exchange.URL.resolved(QUrl(location));
         const QString scheme = target.scheme().toLower();
-        // Only a multipart stream can give its body a second time.
+        // Only a multipart stream can give its body a second time; after a
+        // 303 the body is not sent again.
         const bool canResend =
-            !exchange.bodyStream ||
+            status == 303 || !exchange.bodyStream ||
             std::dynamic_pointer_cast<HCMultipartBodyStream>(exchange.bodyStream);
         if ((scheme == u"http"_s || scheme == u"https"_s) && target.isValid() && canResend) {
             if (redirects_ >= kMaximumRedirects) {
                 exchange.error = URLError(zek::NSURLErrorHTTPTooManyRedirects);
             } else {
                 exchange.redirectTo = target;
+                exchange.seeOther = status == 303;
             }
             return;
         }

@@ -50,11 +50,13 @@ public:
 // - The request's timeoutInterval is an idle timeout: when no byte moves for
 //   that long, the connection attempt included, the exchange fails with
 //   NSURLErrorTimedOut.
-// - Redirects (301, 302, 303, 307, 308) to http or https are followed with
-//   the same method and the whole body again, the body from a fresh copy of a
+// - Redirects (301, 302, 307, 308) to http or https are followed with the
+//   same method and the whole body again, the body from a fresh copy of a
 //   multipart body stream (a body stream of another kind cannot be sent
-//   twice, so its redirect is reported as the reply); the sixth redirect fails
-//   with NSURLErrorHTTPTooManyRedirects.
+//   twice, so its redirect is reported as the reply). A 303 is followed with
+//   a GET (HEAD stays HEAD) without the body or its Content- header fields,
+//   and so is every redirect after it. The sixth redirect fails with
+//   NSURLErrorHTTPTooManyRedirects.
 // - A server that answers with something other than HTTP fails the exchange
 //   with NSURLErrorBadServerResponse.
 // - A reply body over maximumReplyLength fails with
@@ -131,6 +133,9 @@ private:
     // The attempt in progress: the request, then one per redirect followed.
     std::unique_ptr<Exchange> exchange_;
     int redirects_ = 0;
+    // What the redirects followed so far changed for the next attempt.
+    QByteArray method_;
+    bool bodyDropped_ = false;
     // How deep the network thread is in curl's callbacks of this connection,
     // where curl must not be called back.
     int inCallback_ = 0;
