@@ -118,6 +118,27 @@ bool isRedirect(long status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+bool isHTTPS(const QUrl &URL)
+{
+    return URL.scheme().compare(u"https"_s, Qt::CaseInsensitive) == 0;
+}
+
+// Scheme, host and port, with the scheme's own port for none.
+bool sameOrigin(const QUrl &one, const QUrl &other)
+{
+    const auto port = [](const QUrl &URL) { return URL.port(isHTTPS(URL) ? 443 : 80); };
+    return one.scheme().compare(other.scheme(), Qt::CaseInsensitive) == 0 &&
+           one.host().compare(other.host(), Qt::CaseInsensitive) == 0 && port(one) == port(other);
+}
+
+// Header fields that prove who the client is: only the origin they were
+// meant for may see them.
+bool isCredential(const QString &name)
+{
+    return name.compare(u"Authorization"_s, Qt::CaseInsensitive) == 0 ||
+           name.compare(u"Cookie"_s, Qt::CaseInsensitive) == 0;
+}
+
 // Where OpenSSL keeps the connection that a TLS context belongs to.
 int connectionIndex()
 {
@@ -469,8 +490,8 @@ void HCURLConnection::beginExchange(const QUrl &URL, std::shared_ptr<zek::InputS
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &HCURLConnectionCallbacks::progress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
 
-    const bool isHTTPS = URL.scheme().compare(u"https"_s, Qt::CaseInsensitive) == 0;
-    if (isHTTPS) {
+    const bool overTLS = isHTTPS(URL);
+    if (overTLS) {
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
         curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &HCURLConnectionCallbacks::sslContext);
@@ -483,17 +504,18 @@ void HCURLConnection::beginExchange(const QUrl &URL, std::shared_ptr<zek::InputS
     // because curl sends a request again by itself when a reused connection
     // dies before the reply begins, even after the whole body went out, and a
     // device that had acted on it would print the job twice.
-    if (isHTTPS || !isIdempotent(exchange.method)) {
+    if (overTLS || !isIdempotent(exchange.method)) {
         curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
         curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     }
 
     // The header fields, without the ones curl must write itself; curl's own
     // Expect and form Content-Type are suppressed. Once the body is dropped
-    // its Content- fields go with it.
+    // its Content- fields go with it, and credentials never leave the origin.
     bool hasContentType = false;
     for (const auto &[name, value] : request_.allHTTPHeaderFields()) {
-        if (bodyDropped_ && name.startsWith(u"Content-"_s, Qt::CaseInsensitive)) {
+        if ((bodyDropped_ && name.startsWith(u"Content-"_s, Qt::CaseInsensitive)) ||
+            (credentialsDropped_ && isCredential(name))) {
             continue;
         }
         if (name.compare(u"Content-Length"_s, Qt::CaseInsensitive) == 0) {
@@ -611,6 +633,7 @@ void HCURLConnection::transferDone(int curlResult)
 
     if (redirectTo) {
         ++redirects_;
+        credentialsDropped_ = credentialsDropped_ || !sameOrigin(request_.URL(), *redirectTo);
         beginExchange(*redirectTo, std::move(nextBody));
     } else if (error) {
         fail(*error);

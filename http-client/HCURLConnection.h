@@ -57,6 +57,8 @@ public:
 //   a GET (HEAD stays HEAD) without the body or its Content- header fields,
 //   and so is every redirect after it. The sixth redirect fails with
 //   NSURLErrorHTTPTooManyRedirects.
+// - Once a redirect has left the request's origin (scheme, host and port),
+//   the Authorization and Cookie header fields are no longer sent.
 // - A server that answers with something other than HTTP fails the exchange
 //   with NSURLErrorBadServerResponse.
 // - A reply body over maximumReplyLength fails with
@@ -136,6 +138,7 @@ private:
     // What the redirects followed so far changed for the next attempt.
     QByteArray method_;
     bool bodyDropped_ = false;
+    bool credentialsDropped_ = false;
     // How deep the network thread is in curl's callbacks of this connection,
     // where curl must not be called back.
     int inCallback_ = 0;

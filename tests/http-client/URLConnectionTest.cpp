@@ -346,6 +346,43 @@ TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
     }
 }
 
+TEST(URLConnection, RedirectsKeepCredentialsToTheOrigin)
+{
+    TestHTTPServer plain;
+    TestHTTPServer other;
+    ASSERT_TRUE(plain.port() != 0 && other.port() != 0);
+    const auto redirect = [](const TestHTTPServer &from, const QString &to) {
+        return from.URL(u"/to/307?url="_s + QString::fromLatin1(QUrl::toPercentEncoding(to)));
+    };
+
+    // Where the request starts and the server it is sent on to.
+    struct Row {
+        const char *what;
+        QString URL;
+        bool keepsCredentials = false;
+    };
+    const Row rows[] = {
+        {"same origin", redirect(plain, plain.URL(u"/echo"_s)), true},
+        {"other port", redirect(plain, other.URL(u"/echo"_s))},
+    };
+    for (const Row &row : rows) {
+        HCURLRequest request{QUrl(row.URL)};
+        request.setHTTPMethod(u"POST"_s);
+        request.setHTTPBody("job");
+        request.setValue(u"Basic am9iOnNlY3JldA=="_s, u"Authorization"_s);
+        request.setValue(u"session=1"_s, u"Cookie"_s);
+
+        const auto recorder = runExchange(request);
+
+        EXPECT_TRUE(recorder->keptRules()) << row.what;
+        ASSERT_FALSE(recorder->error()) << row.what << recorder->error()->code();
+        const QJsonObject headers = recorder->echo()[u"headers"_s].toObject();
+        EXPECT_EQ(recorder->echo()[u"sha256"_s].toString(), sha256("job")) << row.what;
+        EXPECT_EQ(headers.contains(u"Authorization"_s), row.keepsCredentials) << row.what;
+        EXPECT_EQ(headers.contains(u"Cookie"_s), row.keepsCredentials) << row.what;
+    }
+}
+
 TEST(URLConnection, ManyExchangesRunAtOnceOnTheNetworkThread)
 {
     TestHTTPServer server;
