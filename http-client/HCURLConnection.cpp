@@ -677,10 +677,11 @@ void HCURLConnection::finish()
     }
 }
 
-zek::Error HCURLConnection::URLError(qint64 code) const
+zek::Error HCURLConnection::URLError(qint64 code, const QString &description) const
 {
     const QUrl &URL = exchange_ ? exchange_->URL : request_.URL();
-    QVariantMap userInfo{{zek::NSLocalizedDescriptionKey, descriptionForCode(code)}};
+    QVariantMap userInfo{{zek::NSLocalizedDescriptionKey,
+                          description.isNull() ? descriptionForCode(code) : description}};
     if (!URL.isEmpty()) {
         userInfo.insert(zek::NSURLErrorFailingURLErrorKey, URL);
     }
@@ -731,7 +732,13 @@ void HCURLConnection::headEnded()
             status == 303 || !exchange.bodyStream ||
             std::dynamic_pointer_cast<HCMultipartBodyStream>(exchange.bodyStream);
         if ((scheme == u"http"_s || scheme == u"https"_s) && target.isValid() && canResend) {
-            if (redirects_ >= kMaximumRedirects) {
+            if (isHTTPS(exchange.URL) && !isHTTPS(target)) {
+                exchange.error = URLError(
+                    zek::NSURLErrorSecureConnectionFailed,
+                    u"Refused to follow a redirect from %1 to %2: the request would travel "
+                    u"unencrypted."_s.arg(exchange.URL.toString(QUrl::FullyEncoded),
+                                          target.toString(QUrl::FullyEncoded)));
+            } else if (redirects_ >= kMaximumRedirects) {
                 exchange.error = URLError(zek::NSURLErrorHTTPTooManyRedirects);
             } else {
                 exchange.redirectTo = target;

@@ -57,6 +57,8 @@ public:
 //   a GET (HEAD stays HEAD) without the body or its Content- header fields,
 //   and so is every redirect after it. The sixth redirect fails with
 //   NSURLErrorHTTPTooManyRedirects.
+// - A redirect from https to http is not followed: the exchange fails with
+//   NSURLErrorSecureConnectionFailed, whose description names both URLs.
 // - Once a redirect has left the request's origin (scheme, host and port),
 //   the Authorization and Cookie header fields are no longer sent.
 // - A server that answers with something other than HTTP fails the exchange
@@ -119,7 +121,8 @@ private:
     void checkIdle();
     void fail(const zek::Error &error);
     void finish();
-    zek::Error URLError(qint64 code) const;
+    // With the code's own description when description is null.
+    zek::Error URLError(qint64 code, const QString &description = QString()) const;
 
     // curl's and OpenSSL's callbacks land here.
     size_t receiveHeader(const char *data, size_t length);

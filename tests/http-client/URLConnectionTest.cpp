@@ -287,7 +287,8 @@ TEST(URLConnection, ExchangesOverHTTP)
     }
 }
 
-TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
+// Made once: the trust store it sets is read once per process.
+const TestPKI &testPKI()
 {
     static const TestPKI pki = [] {
         TestPKI made;
@@ -300,6 +301,12 @@ TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
         made.trustOnly(u"root"_s);
         return made;
     }();
+    return pki;
+}
+
+TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
+{
+    const TestPKI &pki = testPKI();
     // Pinned to a root that did not sign the server's chain.
     const auto pinned = HCSecurityPolicy::policyWithPinningMode(HCSSLPinningModeCertificate);
     const QByteArrayList pem =
@@ -346,24 +353,32 @@ TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
     }
 }
 
-TEST(URLConnection, RedirectsKeepCredentialsToTheOrigin)
+TEST(URLConnection, RedirectsNeitherLeakCredentialsNorDropEncryption)
 {
+    const TestPKI &pki = testPKI();
+    const QStringList chain{u"address"_s, u"intermediate"_s};
+    TestHTTPServer secure(pki.chainPath(chain), pki.keyPath(chain.first()));
     TestHTTPServer plain;
     TestHTTPServer other;
-    ASSERT_TRUE(plain.port() != 0 && other.port() != 0);
+    ASSERT_TRUE(secure.port() != 0 && plain.port() != 0 && other.port() != 0);
     const auto redirect = [](const TestHTTPServer &from, const QString &to) {
         return from.URL(u"/to/307?url="_s + QString::fromLatin1(QUrl::toPercentEncoding(to)));
     };
 
-    // Where the request starts and the server it is sent on to.
+    // Where the request starts and the server it is sent on to; error 0 is
+    // success.
     struct Row {
         const char *what;
         QString URL;
+        TestHTTPServer *target;
         bool keepsCredentials = false;
+        qint64 error = 0;
     };
     const Row rows[] = {
-        {"same origin", redirect(plain, plain.URL(u"/echo"_s)), true},
-        {"other port", redirect(plain, other.URL(u"/echo"_s))},
+        {"same origin", redirect(plain, plain.URL(u"/echo"_s)), &plain, true},
+        {"other port", redirect(plain, other.URL(u"/echo"_s)), &other},
+        {"https to http", redirect(secure, other.URL(u"/echo"_s)), &other, false,
+         zek::NSURLErrorSecureConnectionFailed},
     };
     for (const Row &row : rows) {
         HCURLRequest request{QUrl(row.URL)};
@@ -371,10 +386,21 @@ TEST(URLConnection, RedirectsKeepCredentialsToTheOrigin)
         request.setHTTPBody("job");
         request.setValue(u"Basic am9iOnNlY3JldA=="_s, u"Authorization"_s);
         request.setValue(u"session=1"_s, u"Cookie"_s);
+        const qsizetype targetRequestsBefore = row.target->requests().size();
 
         const auto recorder = runExchange(request);
 
         EXPECT_TRUE(recorder->keptRules()) << row.what;
+        if (row.error != 0) {
+            expectURLError(*recorder, row.error, row.URL, row.what);
+            const QString description =
+                recorder->error()->userInfo().value(zek::NSLocalizedDescriptionKey).toString();
+            EXPECT_TRUE(description.contains(QUrl(row.URL).toString(QUrl::FullyEncoded)) &&
+                        description.contains(other.URL(u"/echo"_s)))
+                << row.what << ": " << description.toStdString();
+            EXPECT_EQ(row.target->requests().size(), targetRequestsBefore) << row.what;
+            continue;
+        }
         ASSERT_FALSE(recorder->error()) << row.what << recorder->error()->code();
         const QJsonObject headers = recorder->echo()[u"headers"_s].toObject();
         EXPECT_EQ(recorder->echo()[u"sha256"_s].toString(), sha256("job")) << row.what;
