@@ -306,8 +306,9 @@ struct HCURLConnection::Exchange {
     // The reply head as it comes in.
     QList<std::pair<QString, QString>> headerFields;
     bool headDelivered = false;
-    // A redirect to follow once this transfer has ended.
+    // A redirect to follow once this transfer has ended, and its head.
     std::optional<QUrl> redirectTo;
+    std::optional<HCHTTPURLResponse> redirectResponse;
     bool seeOther = false;
     qint64 received = 0;
     qint64 uploaded = 0;
@@ -611,6 +612,7 @@ void HCURLConnection::transferDone(int curlResult)
     }
     const Exchange &exchange = *exchange_;
     const std::optional<QUrl> redirectTo = exchange.redirectTo;
+    const std::optional<HCHTTPURLResponse> redirectResponse = exchange.redirectResponse;
     const std::optional<zek::Error> error = exchange.error;
     const bool trustRefused = exchange.trustRefused;
     const bool headDelivered = exchange.headDelivered;
@@ -634,7 +636,13 @@ void HCURLConnection::transferDone(int curlResult)
     if (redirectTo) {
         ++redirects_;
         credentialsDropped_ = credentialsDropped_ || !sameOrigin(request_.URL(), *redirectTo);
-        beginExchange(*redirectTo, std::move(nextBody));
+        if (delegate_) {
+            delegate_->connectionWillFollowRedirect(*this, *redirectTo, *redirectResponse);
+        }
+        // The delegate may have cancelled.
+        if (!ended_) {
+            beginExchange(*redirectTo, std::move(nextBody));
+        }
     } else if (error) {
         fail(*error);
     } else if (trustRefused) {
@@ -742,6 +750,7 @@ void HCURLConnection::headEnded()
                 exchange.error = URLError(zek::NSURLErrorHTTPTooManyRedirects);
             } else {
                 exchange.redirectTo = target;
+                exchange.redirectResponse = response;
                 exchange.seeOther = status == 303;
             }
             return;

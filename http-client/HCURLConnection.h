@@ -24,10 +24,17 @@ public:
     // per handshake; every HTTPS request has a handshake of its own.
     virtual bool connectionShouldTrustServer(HCURLConnection &connection, zek::ServerTrust &trust,
                                              const QString &host) = 0;
-    // The head of the final reply (redirects that are followed are not
-    // reported), before any of its body.
+    // The head of the final reply (redirects that are followed are reported
+    // by connectionWillFollowRedirect instead), before any of its body.
     virtual void connectionDidReceiveResponse(HCURLConnection &connection,
                                               const HCHTTPURLResponse &response) = 0;
+    // A redirect about to be followed: where the request goes next and the
+    // redirect's head. Not called for a redirect that is refused or is taken
+    // as the reply.
+    virtual void connectionWillFollowRedirect(HCURLConnection & /*connection*/,
+                                              const QUrl & /*URL*/,
+                                              const HCHTTPURLResponse & /*redirectResponse*/)
+    {}
     // Body bytes in the order they arrive.
     virtual void connectionDidReceiveData(HCURLConnection &connection, const QByteArray &data) = 0;
     // Progress of the request body: bytes sent since the last call, in all,
