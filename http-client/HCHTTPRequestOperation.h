@@ -17,6 +17,13 @@ using HCRequestOperationSuccess = std::function<void(
 using HCRequestOperationFailure = std::function<void(
     const std::shared_ptr<HCHTTPRequestOperation> &operation, const zek::Error &error)>;
 
+// Called on the completion queue for each redirect the request follows, before
+// success or failure: the operation, where the request went next and the
+// redirect's head.
+using HCRequestOperationRedirect =
+    std::function<void(const std::shared_ptr<HCHTTPRequestOperation> &operation, const QUrl &URL,
+                       const HCHTTPURLResponse &redirectResponse)>;
+
 // Where replies are serialized and success or failure is chosen.
 const std::shared_ptr<zek::DispatchQueue> &http_request_operation_processing_queue();
 // Success and failure callbacks of operations without a completion group are counted here.

@@ -40,6 +40,28 @@ HCHTTPRequestOperationManager::HTTPRequestOperationWithRequest(const HCURLReques
     operation->setCompletionBlockWithSuccess(std::move(success), std::move(failure));
     operation->setCompletionQueue(completionQueue_);
     operation->setCompletionGroup(completionGroup_);
+    if (redirectCallback_) {
+        // Weak: the operation holds this block.
+        operation->setRedirectResponseBlock(
+            [weakOperation = std::weak_ptr<HCHTTPRequestOperation>(operation),
+             callback = redirectCallback_](const QUrl &URL, const HCHTTPURLResponse &response) {
+                const std::shared_ptr<HCHTTPRequestOperation> operation = weakOperation.lock();
+                if (!operation) {
+                    return;
+                }
+                std::shared_ptr<zek::DispatchGroup> group = operation->completionGroup();
+                if (!group) {
+                    group = http_request_operation_completion_group();
+                }
+                std::shared_ptr<zek::DispatchQueue> queue = operation->completionQueue();
+                if (!queue) {
+                    queue = zek::DispatchQueue::mainQueue();
+                }
+                group->async(queue, [operation, callback, URL, response] {
+                    callback(operation, URL, response);
+                });
+            });
+    }
     return operation;
 }
 

@@ -68,13 +68,21 @@ public:
     {
         completionGroup_ = std::move(group);
     }
+    // Given to every operation made (none at first), so it is in place before
+    // the request is sent.
+    const HCRequestOperationRedirect &redirectCallback() const { return redirectCallback_; }
+    void setRedirectCallback(HCRequestOperationRedirect callback)
+    {
+        redirectCallback_ = std::move(callback);
+    }
     const std::shared_ptr<HCNetworkReachabilityManager> &reachabilityManager() const
     {
         return reachabilityManager_;
     }
 
     // A new operation for request with this manager's serializer, policy,
-    // callbacks and completion queue and group; not queued.
+    // callbacks (the redirect callback too) and completion queue and group;
+    // not queued.
     std::shared_ptr<HCHTTPRequestOperation>
     HTTPRequestOperationWithRequest(const HCURLRequest &request, HCRequestOperationSuccess success,
                                     HCRequestOperationFailure failure);
@@ -102,4 +110,5 @@ private:
     bool shouldUseCredentialStorage_ = true;
     std::shared_ptr<zek::DispatchQueue> completionQueue_;
     std::shared_ptr<zek::DispatchGroup> completionGroup_;
+    HCRequestOperationRedirect redirectCallback_;
 };

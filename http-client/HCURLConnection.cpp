@@ -63,13 +63,16 @@ QString descriptionForCode(qint64 code)
     }
 }
 
-qint64 codeForResult(CURLcode result)
+// connected: whether a server was reached, after which curl's "unsupported
+// protocol" means a reply that is not HTTP (an HTTP/0.9-looking one), not
+// the URL's scheme.
+qint64 codeForResult(CURLcode result, bool connected)
 {
     switch (result) {
     case CURLE_URL_MALFORMAT:
         return zek::NSURLErrorBadURL;
     case CURLE_UNSUPPORTED_PROTOCOL:
-        return zek::NSURLErrorUnsupportedURL;
+        return connected ? zek::NSURLErrorBadServerResponse : zek::NSURLErrorUnsupportedURL;
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
         return zek::NSURLErrorCannotFindHost;
@@ -113,6 +116,27 @@ qint64 codeForResult(CURLcode result)
 bool isRedirect(long status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool isHTTPS(const QUrl &URL)
+{
+    return URL.scheme().compare(u"https"_s, Qt::CaseInsensitive) == 0;
+}
+
+// Scheme, host and port, with the scheme's own port for none.
+bool sameOrigin(const QUrl &one, const QUrl &other)
+{
+    const auto port = [](const QUrl &URL) { return URL.port(isHTTPS(URL) ? 443 : 80); };
+    return one.scheme().compare(other.scheme(), Qt::CaseInsensitive) == 0 &&
+           one.host().compare(other.host(), Qt::CaseInsensitive) == 0 && port(one) == port(other);
+}
+
+// Header fields that prove who the client is: only the origin they were
+// meant for may see them.
+bool isCredential(const QString &name)
+{
+    return name.compare(u"Authorization"_s, Qt::CaseInsensitive) == 0 ||
+           name.compare(u"Cookie"_s, Qt::CaseInsensitive) == 0;
 }
 
 // Where OpenSSL keeps the connection that a TLS context belongs to.
@@ -282,7 +306,10 @@ struct HCURLConnection::Exchange {
     // The reply head as it comes in.
     QList<std::pair<QString, QString>> headerFields;
     bool headDelivered = false;
+    // A redirect to follow once this transfer has ended, and its head.
     std::optional<QUrl> redirectTo;
+    std::optional<HCHTTPURLResponse> redirectResponse;
+    bool seeOther = false;
     qint64 received = 0;
     qint64 uploaded = 0;
     qint64 downloaded = 0;
@@ -421,6 +448,7 @@ void HCURLConnection::startNow()
         return;
     }
     started_ = true;
+    method_ = request_.HTTPMethod().toUtf8();
     beginExchange(request_.URL(), request_.HTTPBodyStream());
 }
 
@@ -444,7 +472,7 @@ void HCURLConnection::beginExchange(const QUrl &URL, std::shared_ptr<zek::InputS
     Exchange &exchange = *exchange_;
     exchange.URL = URL;
     exchange.URLText = URL.toString(QUrl::FullyEncoded).toUtf8();
-    exchange.method = request_.HTTPMethod().toUtf8();
+    exchange.method = method_;
     CURL *easy = exchange.easy = curl_easy_init();
     curl_easy_setopt(easy, CURLOPT_URL, exchange.URLText.constData());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -463,8 +491,8 @@ void HCURLConnection::beginExchange(const QUrl &URL, std::shared_ptr<zek::InputS
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &HCURLConnectionCallbacks::progress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
 
-    const bool isHTTPS = URL.scheme().compare(u"https"_s, Qt::CaseInsensitive) == 0;
-    if (isHTTPS) {
+    const bool overTLS = isHTTPS(URL);
+    if (overTLS) {
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
         curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &HCURLConnectionCallbacks::sslContext);
@@ -477,15 +505,20 @@ void HCURLConnection::beginExchange(const QUrl &URL, std::shared_ptr<zek::InputS
     // because curl sends a request again by itself when a reused connection
     // dies before the reply begins, even after the whole body went out, and a
     // device that had acted on it would print the job twice.
-    if (isHTTPS || !isIdempotent(exchange.method)) {
+    if (overTLS || !isIdempotent(exchange.method)) {
         curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
         curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     }
 
     // The header fields, without the ones curl must write itself; curl's own
-    // Expect and form Content-Type are suppressed.
+    // Expect and form Content-Type are suppressed. Once the body is dropped
+    // its Content- fields go with it, and credentials never leave the origin.
     bool hasContentType = false;
     for (const auto &[name, value] : request_.allHTTPHeaderFields()) {
+        if ((bodyDropped_ && name.startsWith(u"Content-"_s, Qt::CaseInsensitive)) ||
+            (credentialsDropped_ && isCredential(name))) {
+            continue;
+        }
         if (name.compare(u"Content-Length"_s, Qt::CaseInsensitive) == 0) {
             bool ok = false;
             const qint64 length = value.trimmed().toLongLong(&ok);
@@ -520,7 +553,7 @@ void HCURLConnection::beginExchange(const QUrl &URL, std::shared_ptr<zek::InputS
         curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, &HCURLConnectionCallbacks::seek);
         curl_easy_setopt(easy, CURLOPT_SEEKDATA, this);
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(exchange.bodyLength));
-    } else if (!body.isEmpty() || exchange.method == "POST") {
+    } else if (!bodyDropped_ && (!body.isEmpty() || exchange.method == "POST")) {
         // The request keeps the bytes alive for as long as curl reads them.
         exchange.bodyLength = body.size();
         curl_easy_setopt(easy, CURLOPT_POST, 1L);
@@ -579,24 +612,43 @@ void HCURLConnection::transferDone(int curlResult)
     }
     const Exchange &exchange = *exchange_;
     const std::optional<QUrl> redirectTo = exchange.redirectTo;
+    const std::optional<HCHTTPURLResponse> redirectResponse = exchange.redirectResponse;
     const std::optional<zek::Error> error = exchange.error;
     const bool trustRefused = exchange.trustRefused;
     const bool headDelivered = exchange.headDelivered;
+    // A server was reached once curl knows its address.
+    char *address = nullptr;
+    curl_easy_getinfo(exchange.easy, CURLINFO_PRIMARY_IP, &address);
+    const bool connected = address && *address;
     std::shared_ptr<zek::InputStream> nextBody;
-    if (redirectTo && exchange.bodyStream) {
+    if (redirectTo && exchange.seeOther) {
+        // The server has acted on the request and points at the result:
+        // fetched without the body, which must not reach it twice.
+        bodyDropped_ = true;
+        if (method_ != "HEAD") {
+            method_ = "GET";
+        }
+    } else if (redirectTo && exchange.bodyStream) {
         nextBody = std::static_pointer_cast<HCMultipartBodyStream>(exchange.bodyStream)->copy();
     }
     endExchange();
 
     if (redirectTo) {
         ++redirects_;
-        beginExchange(*redirectTo, std::move(nextBody));
+        credentialsDropped_ = credentialsDropped_ || !sameOrigin(request_.URL(), *redirectTo);
+        if (delegate_) {
+            delegate_->connectionWillFollowRedirect(*this, *redirectTo, *redirectResponse);
+        }
+        // The delegate may have cancelled.
+        if (!ended_) {
+            beginExchange(*redirectTo, std::move(nextBody));
+        }
     } else if (error) {
         fail(*error);
     } else if (trustRefused) {
         fail(URLError(zek::NSURLErrorServerCertificateUntrusted));
     } else if (curlResult != CURLE_OK) {
-        fail(URLError(codeForResult(CURLcode(curlResult))));
+        fail(URLError(codeForResult(CURLcode(curlResult), connected)));
     } else if (!headDelivered) {
         fail(URLError(zek::NSURLErrorBadServerResponse));
     } else {
@@ -633,10 +685,11 @@ void HCURLConnection::finish()
     }
 }
 
-zek::Error HCURLConnection::URLError(qint64 code) const
+zek::Error HCURLConnection::URLError(qint64 code, const QString &description) const
 {
     const QUrl &URL = exchange_ ? exchange_->URL : request_.URL();
-    QVariantMap userInfo{{zek::NSLocalizedDescriptionKey, descriptionForCode(code)}};
+    QVariantMap userInfo{{zek::NSLocalizedDescriptionKey,
+                          description.isNull() ? descriptionForCode(code) : description}};
     if (!URL.isEmpty()) {
         userInfo.insert(zek::NSURLErrorFailingURLErrorKey, URL);
     }
@@ -681,15 +734,24 @@ void HCURLConnection::headEnded()
     if (isRedirect(status) && !location.isNull()) {
         const QUrl target = exchange.URL.resolved(QUrl(location));
         const QString scheme = target.scheme().toLower();
-        // Only a multipart stream can give its body a second time.
+        // Only a multipart stream can give its body a second time; after a
+        // 303 the body is not sent again.
         const bool canResend =
-            !exchange.bodyStream ||
+            status == 303 || !exchange.bodyStream ||
             std::dynamic_pointer_cast<HCMultipartBodyStream>(exchange.bodyStream);
         if ((scheme == u"http"_s || scheme == u"https"_s) && target.isValid() && canResend) {
-            if (redirects_ >= kMaximumRedirects) {
+            if (isHTTPS(exchange.URL) && !isHTTPS(target)) {
+                exchange.error = URLError(
+                    zek::NSURLErrorSecureConnectionFailed,
+                    u"Refused to follow a redirect from %1 to %2: the request would travel "
+                    u"unencrypted."_s.arg(exchange.URL.toString(QUrl::FullyEncoded),
+                                          target.toString(QUrl::FullyEncoded)));
+            } else if (redirects_ >= kMaximumRedirects) {
                 exchange.error = URLError(zek::NSURLErrorHTTPTooManyRedirects);
             } else {
                 exchange.redirectTo = target;
+                exchange.redirectResponse = response;
+                exchange.seeOther = status == 303;
             }
             return;
         }

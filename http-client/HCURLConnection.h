@@ -24,10 +24,17 @@ public:
     // per handshake; every HTTPS request has a handshake of its own.
     virtual bool connectionShouldTrustServer(HCURLConnection &connection, zek::ServerTrust &trust,
                                              const QString &host) = 0;
-    // The head of the final reply (redirects that are followed are not
-    // reported), before any of its body.
+    // The head of the final reply (redirects that are followed are reported
+    // by connectionWillFollowRedirect instead), before any of its body.
     virtual void connectionDidReceiveResponse(HCURLConnection &connection,
                                               const HCHTTPURLResponse &response) = 0;
+    // A redirect about to be followed: where the request goes next and the
+    // redirect's head. Not called for a redirect that is refused or is taken
+    // as the reply.
+    virtual void connectionWillFollowRedirect(HCURLConnection & /*connection*/,
+                                              const QUrl & /*URL*/,
+                                              const HCHTTPURLResponse & /*redirectResponse*/)
+    {}
     // Body bytes in the order they arrive.
     virtual void connectionDidReceiveData(HCURLConnection &connection, const QByteArray &data) = 0;
     // Progress of the request body: bytes sent since the last call, in all,
@@ -50,11 +57,19 @@ public:
 // - The request's timeoutInterval is an idle timeout: when no byte moves for
 //   that long, the connection attempt included, the exchange fails with
 //   NSURLErrorTimedOut.
-// - Redirects (301, 302, 303, 307, 308) to http or https are followed with
-//   the same method and the whole body again, the body from a fresh copy of a
+// - Redirects (301, 302, 307, 308) to http or https are followed with the
+//   same method and the whole body again, the body from a fresh copy of a
 //   multipart body stream (a body stream of another kind cannot be sent
-//   twice, so its redirect is reported as the reply); the sixth redirect fails
-//   with NSURLErrorHTTPTooManyRedirects.
+//   twice, so its redirect is reported as the reply). A 303 is followed with
+//   a GET (HEAD stays HEAD) without the body or its Content- header fields,
+//   and so is every redirect after it. The sixth redirect fails with
+//   NSURLErrorHTTPTooManyRedirects.
+// - A redirect from https to http is not followed: the exchange fails with
+//   NSURLErrorSecureConnectionFailed, whose description names both URLs.
+// - Once a redirect has left the request's origin (scheme, host and port),
+//   the Authorization and Cookie header fields are no longer sent.
+// - A server that answers with something other than HTTP fails the exchange
+//   with NSURLErrorBadServerResponse.
 // - A reply body over maximumReplyLength fails with
 //   NSURLErrorDataLengthExceedsMaximum.
 // - HTTPS is judged by the delegate alone (connectionShouldTrustServer);
@@ -113,7 +128,8 @@ private:
     void checkIdle();
     void fail(const zek::Error &error);
     void finish();
-    zek::Error URLError(qint64 code) const;
+    // With the code's own description when description is null.
+    zek::Error URLError(qint64 code, const QString &description = QString()) const;
 
     // curl's and OpenSSL's callbacks land here.
     size_t receiveHeader(const char *data, size_t length);
@@ -129,6 +145,10 @@ private:
     // The attempt in progress: the request, then one per redirect followed.
     std::unique_ptr<Exchange> exchange_;
     int redirects_ = 0;
+    // What the redirects followed so far changed for the next attempt.
+    QByteArray method_;
+    bool bodyDropped_ = false;
+    bool credentialsDropped_ = false;
     // How deep the network thread is in curl's callbacks of this connection,
     // where curl must not be called back.
     int inCallback_ = 0;

@@ -122,6 +122,12 @@ void HCURLConnectionOperation::setSecurityPolicy(std::shared_ptr<HCSecurityPolic
     securityPolicy_ = std::move(policy);
 }
 
+void HCURLConnectionOperation::setRedirectResponseBlock(HCRedirectResponseBlock block)
+{
+    QMutexLocker locker(&lock_);
+    redirectResponse_ = std::move(block);
+}
+
 std::shared_ptr<zek::DispatchQueue> HCURLConnectionOperation::completionQueue() const
 {
     QMutexLocker locker(&lock_);
@@ -297,6 +303,20 @@ bool HCURLConnectionOperation::connectionShouldTrustServer(HCURLConnection &,
 {
     const std::shared_ptr<HCSecurityPolicy> policy = securityPolicy();
     return policy && policy->evaluateServerTrust(trust, host);
+}
+
+void HCURLConnectionOperation::connectionWillFollowRedirect(
+    HCURLConnection &, const QUrl &URL, const HCHTTPURLResponse &redirectResponse)
+{
+    HCRedirectResponseBlock block;
+    {
+        QMutexLocker locker(&lock_);
+        block = redirectResponse_;
+    }
+    // Outside the lock: the block is the application's.
+    if (block) {
+        block(URL, redirectResponse);
+    }
 }
 
 void HCURLConnectionOperation::connectionDidReceiveResponse(HCURLConnection &,

@@ -12,6 +12,7 @@
 #include <QRecursiveMutex>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -32,6 +33,11 @@ inline constexpr QLatin1StringView HCOperationDidStartNotification{
     "com.zek.HTTPClient.operation.start"};
 inline constexpr QLatin1StringView HCOperationDidFinishNotification{
     "com.zek.HTTPClient.operation.finish"};
+
+// Told of a redirect the transport follows: where the request goes next and
+// the redirect's head.
+using HCRedirectResponseBlock =
+    std::function<void(const QUrl &URL, const HCHTTPURLResponse &redirectResponse)>;
 
 // Completion blocks of operations without a completion group are counted here.
 const std::shared_ptr<zek::DispatchGroup> &url_request_operation_completion_group();
@@ -81,6 +87,10 @@ public:
     std::shared_ptr<HCSecurityPolicy> securityPolicy() const;
     void setSecurityPolicy(std::shared_ptr<HCSecurityPolicy> policy);
 
+    // Optional; runs on the network thread, once per redirect followed, before
+    // the operation finishes.
+    void setRedirectResponseBlock(HCRedirectResponseBlock block);
+
     // Where completion blocks run (none: the main queue) and the group they
     // are counted in (none: url_request_operation_completion_group()).
     std::shared_ptr<zek::DispatchQueue> completionQueue() const;
@@ -128,6 +138,8 @@ private:
 
     bool connectionShouldTrustServer(HCURLConnection &connection, zek::ServerTrust &trust,
                                      const QString &host) override;
+    void connectionWillFollowRedirect(HCURLConnection &connection, const QUrl &URL,
+                                      const HCHTTPURLResponse &redirectResponse) override;
     void connectionDidReceiveResponse(HCURLConnection &connection,
                                       const HCHTTPURLResponse &response) override;
     void connectionDidReceiveData(HCURLConnection &connection, const QByteArray &data) override;
@@ -145,4 +157,5 @@ private:
     std::shared_ptr<HCSecurityPolicy> securityPolicy_;
     std::shared_ptr<zek::DispatchQueue> completionQueue_;
     std::shared_ptr<zek::DispatchGroup> completionGroup_;
+    HCRedirectResponseBlock redirectResponse_;
 };

@@ -34,6 +34,9 @@ struct Outcome {
     QVariant object;
     std::optional<zek::Error> error;
     std::shared_ptr<HCHTTPRequestOperation> operation;
+    // "<status> <URL>" of each redirect reported, and whether all came before the end.
+    QStringList redirects;
+    bool redirectsFirst = true;
     bool done() const { return successes + failures > 0; }
 };
 
@@ -61,6 +64,12 @@ std::shared_ptr<HCHTTPRequestOperation> makeGET(HCHTTPRequestOperationManager &m
                                                 const std::shared_ptr<Outcome> &outcome)
 {
     const auto request = manager.requestSerializer()->requestWithMethod(u"GET"_s, URL, {}, nullptr);
+    manager.setRedirectCallback([outcome](const std::shared_ptr<HCHTTPRequestOperation> &operation,
+                                          const QUrl &to, const HCHTTPURLResponse &response) {
+        outcome->redirects.append(u"%1 %2"_s.arg(response.statusCode()).arg(to.toString()));
+        outcome->allOnMainThread = outcome->allOnMainThread && onMainThread();
+        outcome->redirectsFirst = outcome->redirectsFirst && operation && !outcome->done();
+    });
     auto [success, failure] = recordInto(outcome);
     return manager.HTTPRequestOperationWithRequest(*request, success, failure);
 }
@@ -91,9 +100,17 @@ TEST(RequestOperation, ReportsEachOutcomeOfAReply)
         qint64 code = 0;
         qint64 underlyingCode = 0;
         bool hasObject = false;
+        QStringList redirects = {};
     };
     const Row rows[] = {
         {"2xx, JSON", server.URL(u"/echo"_s), {}, 0, 0, true},
+        {"redirected once",
+         server.URL(u"/redirect/1/302"_s),
+         {},
+         0,
+         0,
+         true,
+         {u"302 "_s + server.URL(u"/redirect/0/302"_s)}},
         {"2xx, JSON type, not JSON", server.URL(u"/status/200?type=%1"_s.arg(json)),
          zek::NSCocoaErrorDomain, zek::NSPropertyListReadCorruptError},
         {"refused status, JSON", server.URL(u"/json/500"_s), domain,
@@ -124,6 +141,8 @@ TEST(RequestOperation, ReportsEachOutcomeOfAReply)
         ASSERT_TRUE(operation);
         EXPECT_EQ(outcome->successes + outcome->failures, 1);
         EXPECT_TRUE(outcome->allOnMainThread);
+        EXPECT_EQ(outcome->redirects, row.redirects);
+        EXPECT_TRUE(outcome->redirectsFirst);
         EXPECT_TRUE(operation->isFinished());
         const bool transport = row.errorDomain == zek::NSURLErrorDomain;
         if (row.code == 0) {

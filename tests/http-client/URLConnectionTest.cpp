@@ -173,7 +173,8 @@ TEST(URLConnection, ExchangesOverHTTP)
     const QByteArray file = sampleBytes(700 * 1024);
 
     // error 0 is success; an upload must reach the server as sent, on every
-    // hop of a redirect.
+    // hop of a redirect, except after a 303, which is followed by GETs
+    // without the body.
     struct Row {
         const char *what;
         QString path;
@@ -203,7 +204,7 @@ TEST(URLConnection, ExchangesOverHTTP)
         {"status and type", u"/status/418?type=Application/Problem%2BJSON;%20charset=UTF-8"_s,
          false, 0, 418, u"application/problem+json"_s},
         {"307 keeps the POST", u"/redirect/5/307"_s, true, 0, 200, u"application/json"_s, 6},
-        {"303 keeps the POST", u"/redirect/5/303"_s, true, 0, 200, u"application/json"_s, 6},
+        {"303 is fetched", u"/redirect/2/303"_s, true, 0, 200, u"application/json"_s, 3},
         {"sixth redirect", u"/redirect/6/302"_s, true, zek::NSURLErrorHTTPTooManyRedirects},
         {"refused", u"refused"_s, false, zek::NSURLErrorCannotConnectToHost},
         {"never answers", u"/silent"_s, true, zek::NSURLErrorTimedOut, 0, {}, 1, 0.5},
@@ -211,6 +212,8 @@ TEST(URLConnection, ExchangesOverHTTP)
         {"reply too large", u"/bytes/%1"_s.arg(HCURLConnection::maximumReplyLength + 1), false,
          zek::NSURLErrorDataLengthExceedsMaximum},
         {"connection lost", u"/truncate"_s, false, zek::NSURLErrorNetworkConnectionLost},
+        {"not HTTP", u"/raw?text=SSH-2.0-OpenSSH_9.2%0D%0A"_s, false,
+         zek::NSURLErrorBadServerResponse},
     };
     for (const Row &row : rows) {
         const QString URL = row.path == u"refused"_s
@@ -252,34 +255,40 @@ TEST(URLConnection, ExchangesOverHTTP)
             EXPECT_EQ(recorder->data(), "status body") << row.what;
             continue;
         }
+        const bool seeOther = row.path.endsWith(u"/303"_s);
         const QJsonObject echo = recorder->echo();
         const QJsonObject headers = echo[u"headers"_s].toObject();
         EXPECT_EQ(response->URL().path(), QUrl(URL).path().startsWith(u"/redirect"_s)
                                               ? u"/redirect/0/%1"_s.arg(row.path.right(3))
                                               : u"/echo"_s)
             << row.what;
-        EXPECT_EQ(echo[u"method"_s].toString(), u"POST"_s) << row.what;
-        EXPECT_EQ(echo[u"sha256"_s].toString(), sha256(sent)) << row.what;
-        EXPECT_EQ(headers[u"Content-Length"_s].toString(), QString::number(sent.size()))
+        EXPECT_EQ(echo[u"method"_s].toString(), seeOther ? u"GET"_s : u"POST"_s) << row.what;
+        EXPECT_EQ(echo[u"sha256"_s].toString(), sha256(seeOther ? QByteArray() : sent)) << row.what;
+        EXPECT_EQ(headers[u"Content-Length"_s].toString(),
+                  seeOther ? QString() : QString::number(sent.size()))
             << row.what;
         EXPECT_EQ(headers[u"Content-Type"_s].toString(),
-                  request.valueForHTTPHeaderField(u"Content-Type"))
+                  seeOther ? QString() : request.valueForHTTPHeaderField(u"Content-Type"))
             << row.what;
         EXPECT_FALSE(headers.contains(u"Expect"_s)) << row.what;
         EXPECT_TRUE(sent.contains(file.left(row.uploadBytes))) << row.what;
         const QByteArrayList requests =
             server.requests(requestsBefore + row.hops).mid(requestsBefore);
         EXPECT_EQ(requests.size(), row.hops) << row.what;
-        for (const QByteArray &line : requests) {
-            EXPECT_TRUE(line.startsWith("REQUEST POST ") &&
-                        line.endsWith(" " + QByteArray::number(sent.size()) + " " +
-                                      sha256(sent).toLatin1()))
-                << row.what << ": " << line.toStdString();
+        // The job reaches the server once, first; after a 303 only GETs follow.
+        for (qsizetype i = 0; i < requests.size(); ++i) {
+            const bool withBody = i == 0 || !seeOther;
+            const QByteArray body = withBody ? sent : QByteArray();
+            EXPECT_TRUE(requests[i].startsWith(withBody ? "REQUEST POST " : "REQUEST GET ") &&
+                        requests[i].endsWith(" " + QByteArray::number(body.size()) + " " +
+                                             sha256(body).toLatin1()))
+                << row.what << ": " << requests[i].toStdString();
         }
     }
 }
 
-TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
+// Made once: the trust store it sets is read once per process.
+const TestPKI &testPKI()
 {
     static const TestPKI pki = [] {
         TestPKI made;
@@ -292,6 +301,12 @@ TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
         made.trustOnly(u"root"_s);
         return made;
     }();
+    return pki;
+}
+
+TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
+{
+    const TestPKI &pki = testPKI();
     // Pinned to a root that did not sign the server's chain.
     const auto pinned = HCSecurityPolicy::policyWithPinningMode(HCSSLPinningModeCertificate);
     const QByteArrayList pem =
@@ -335,6 +350,62 @@ TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
             EXPECT_TRUE(server.waitForOutput("HANDSHAKE-FAILED")) << row.what;
             EXPECT_TRUE(server.requests().isEmpty()) << row.what;
         }
+    }
+}
+
+TEST(URLConnection, RedirectsNeitherLeakCredentialsNorDropEncryption)
+{
+    const TestPKI &pki = testPKI();
+    const QStringList chain{u"address"_s, u"intermediate"_s};
+    TestHTTPServer secure(pki.chainPath(chain), pki.keyPath(chain.first()));
+    TestHTTPServer plain;
+    TestHTTPServer other;
+    ASSERT_TRUE(secure.port() != 0 && plain.port() != 0 && other.port() != 0);
+    const auto redirect = [](const TestHTTPServer &from, const QString &to) {
+        return from.URL(u"/to/307?url="_s + QString::fromLatin1(QUrl::toPercentEncoding(to)));
+    };
+
+    // Where the request starts and the server it is sent on to; error 0 is
+    // success.
+    struct Row {
+        const char *what;
+        QString URL;
+        TestHTTPServer *target;
+        bool keepsCredentials = false;
+        qint64 error = 0;
+    };
+    const Row rows[] = {
+        {"same origin", redirect(plain, plain.URL(u"/echo"_s)), &plain, true},
+        {"other port", redirect(plain, other.URL(u"/echo"_s)), &other},
+        {"https to http", redirect(secure, other.URL(u"/echo"_s)), &other, false,
+         zek::NSURLErrorSecureConnectionFailed},
+    };
+    for (const Row &row : rows) {
+        HCURLRequest request{QUrl(row.URL)};
+        request.setHTTPMethod(u"POST"_s);
+        request.setHTTPBody("job");
+        request.setValue(u"Basic am9iOnNlY3JldA=="_s, u"Authorization"_s);
+        request.setValue(u"session=1"_s, u"Cookie"_s);
+        const qsizetype targetRequestsBefore = row.target->requests().size();
+
+        const auto recorder = runExchange(request);
+
+        EXPECT_TRUE(recorder->keptRules()) << row.what;
+        if (row.error != 0) {
+            expectURLError(*recorder, row.error, row.URL, row.what);
+            const QString description =
+                recorder->error()->userInfo().value(zek::NSLocalizedDescriptionKey).toString();
+            EXPECT_TRUE(description.contains(QUrl(row.URL).toString(QUrl::FullyEncoded)) &&
+                        description.contains(other.URL(u"/echo"_s)))
+                << row.what << ": " << description.toStdString();
+            EXPECT_EQ(row.target->requests().size(), targetRequestsBefore) << row.what;
+            continue;
+        }
+        ASSERT_FALSE(recorder->error()) << row.what << recorder->error()->code();
+        const QJsonObject headers = recorder->echo()[u"headers"_s].toObject();
+        EXPECT_EQ(recorder->echo()[u"sha256"_s].toString(), sha256("job")) << row.what;
+        EXPECT_EQ(headers.contains(u"Authorization"_s), row.keepsCredentials) << row.what;
+        EXPECT_EQ(headers.contains(u"Cookie"_s), row.keepsCredentials) << row.what;
     }
 }
 

@@ -12,6 +12,8 @@ that no request byte arrived). Paths:
   /status/CODE?type=T      CODE with Content-Type T and a short body
   /json/CODE               CODE with a JSON body
   /redirect/N/CODE         CODE to /redirect/N-1/CODE, and at N = 0 the same as /echo
+  /to/CODE?url=URL         CODE to URL, which may be on another server
+  /raw?text=T              T alone as the reply (not HTTP), then closes the connection
   /silent                  reads the request and never answers
   /bytes/N                 200 with N bytes of body
   /truncate                announces 1000 bytes, sends 100 and closes the connection
@@ -103,6 +105,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 "sha256": hashlib.sha256(body).hexdigest(),
             }
             self.reply(200, "application/json", json.dumps(echo).encode())
+        elif parts[0] == "to":
+            self.reply(int(parts[1]), "text/plain", b"moved", [("Location", query["url"])])
+        elif parts[0] == "raw":
+            self.wfile.write(query["text"].encode("latin-1"))
+            self.close_connection = True
         elif parts[0] == "json":
             self.reply(int(parts[1]), "application/json", json.dumps({"code": int(parts[1])}).encode())
         elif parts[0] == "status":

@@ -156,6 +156,10 @@ void ZEKNetworkController::uploadFile(const std::shared_ptr<const ZEKJobFile> &j
     const auto manager = HCHTTPRequestOperationManager::manager();
     manager->setResponseSerializer(HCJSONResponseSerializer::serializer());
     manager->requestSerializer()->setTimeoutInterval(kUploadTimeoutInterval);
+    manager->setRedirectCallback([](const std::shared_ptr<HCHTTPRequestOperation> &,
+                                    const QUrl &URL, const HCHTTPURLResponse &) {
+        ZEKLog::sharedLog().log(u"Redirected to: %1"_s.arg(URL.toString(QUrl::FullyEncoded)));
+    });
 
     // Exactly one of the two callbacks runs; both share the completion.
     const auto completion = std::make_shared<UploadCompletion>(std::move(withCompletion));
