@@ -740,7 +740,10 @@ void HCURLConnection::headEnded()
             status == 303 || !exchange.bodyStream ||
             std::dynamic_pointer_cast<HCMultipartBodyStream>(exchange.bodyStream);
         if ((scheme == u"http"_s || scheme == u"https"_s) && target.isValid() && canResend) {
-            if (isHTTPS(exchange.URL) && !isHTTPS(target)) {
+            // In clear only what carries nothing of the request: after a 303 the body is
+            // dropped, and refusing would have a job that was taken sent again.
+            const bool bodyFollows = status != 303 && !bodyDropped_;
+            if (isHTTPS(exchange.URL) && !isHTTPS(target) && bodyFollows) {
                 exchange.error = URLError(
                     zek::NSURLErrorSecureConnectionFailed,
                     u"Refused to follow a redirect from %1 to %2: the request would travel "

@@ -64,8 +64,10 @@ public:
 //   a GET (HEAD stays HEAD) without the body or its Content- header fields,
 //   and so is every redirect after it. The sixth redirect fails with
 //   NSURLErrorHTTPTooManyRedirects.
-// - A redirect from https to http is not followed: the exchange fails with
-//   NSURLErrorSecureConnectionFailed, whose description names both URLs.
+// - A redirect from https to http that would send the body is not followed:
+//   the exchange fails with NSURLErrorSecureConnectionFailed, whose
+//   description names both URLs. After a 303 the request has been handled and
+//   carries no body any more, so it may go on in clear.
 // - Once a redirect has left the request's origin (scheme, host and port),
 //   the Authorization and Cookie header fields are no longer sent.
 // - A server that answers with something other than HTTP fails the exchange
