@@ -215,9 +215,10 @@ void AppDelegate::removeFileAtURL(const ZEKJobFile &job)
         return;
     }
     log(u"Delivered but can't delete file: %1 (%2)"_s.arg(pathText(job.URL()), reason));
-    // Sent again it would be printed again: remembered as delivered, also after a restart.
+    // Sent again it would be printed again: remembered as delivered, also after a restart,
+    // unless nothing of it is left to be found again.
     QString unsaved;
-    if (!ledger_.rememberDelivered(job.path(), job.identity(), &unsaved)) {
+    if (job.isLinked() && !ledger_.rememberDelivered(job.path(), job.identity(), &unsaved)) {
         log(u"Can't remember the delivered job in %1: %2"_s.arg(ledger_.fileName(), unsaved));
     }
 }

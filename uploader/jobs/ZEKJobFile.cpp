@@ -186,6 +186,12 @@ QUrl ZEKJobFile::descriptorURL() const
     return QUrl::fromLocalFile(u"/proc/self/fd/%1"_s.arg(file_));
 }
 
+bool ZEKJobFile::isLinked() const
+{
+    struct stat status {};
+    return ::fstat(file_, &status) == 0 && status.st_nlink > 0;
+}
+
 bool ZEKJobFile::remove(QString *reason) const
 {
     if (directory_ < 0) {

@@ -66,6 +66,8 @@ public:
     // Removes the file's name from the directory it was claimed in, if the name still names the
     // file claimed. False with the reason otherwise.
     bool remove(QString *reason) const;
+    // Whether the file is still in some directory (false once every name of it is gone).
+    bool isLinked() const;
 
 private:
     ZEKJobFile(QByteArray path, int directory, QByteArray name, int file, Identity identity);
