@@ -38,22 +38,15 @@ fs::file_type typeOf(mode_t mode)
 
 fs::file_type typeOf(int directory, const dirent &entry)
 {
-    switch (entry.d_type) {
-    case DT_REG:
-        return fs::file_type::regular;
-    case DT_DIR:
-        return fs::file_type::directory;
-    case DT_LNK:
-        return fs::file_type::symlink;
-    default: {
-        // Not every file system says; then it is asked, the link itself.
-        struct stat status {};
-        if (fstatat(directory, entry.d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-            return fs::file_type::not_found;
-        }
-        return typeOf(status.st_mode);
+    if (entry.d_type != DT_UNKNOWN) {
+        return typeOf(DTTOIF(entry.d_type));
     }
+    // Not every file system says; then it is asked, the link itself.
+    struct stat status {};
+    if (fstatat(directory, entry.d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return fs::file_type::not_found;
     }
+    return typeOf(status.st_mode);
 }
 
 bool isExpected(int error)
