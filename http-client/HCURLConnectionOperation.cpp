@@ -286,6 +286,8 @@ void HCURLConnectionOperation::finish()
     {
         QMutexLocker locker(&lock_);
         setState(HCOperationFinishedState);
+        // No redirect comes after the end, and the hook may hold what holds the operation.
+        redirectResponse_ = nullptr;
     }
     postNotification(HCOperationDidFinishNotification);
 }
