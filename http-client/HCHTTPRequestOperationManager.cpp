@@ -40,6 +40,7 @@ HCHTTPRequestOperationManager::HTTPRequestOperationWithRequest(const HCURLReques
     operation->setCompletionBlockWithSuccess(std::move(success), std::move(failure));
     operation->setCompletionQueue(completionQueue_);
     operation->setCompletionGroup(completionGroup_);
+    operation->setUploadProgressBlock(uploadProgressCallback_);
     if (redirectCallback_) {
         // Weak: the operation holds this block.
         operation->setRedirectResponseBlock(

@@ -75,6 +75,13 @@ public:
     {
         redirectCallback_ = std::move(callback);
     }
+    // Given to every operation made (none at first): how far its body has
+    // gone, on the main queue.
+    const HCUploadProgressBlock &uploadProgressCallback() const { return uploadProgressCallback_; }
+    void setUploadProgressCallback(HCUploadProgressBlock callback)
+    {
+        uploadProgressCallback_ = std::move(callback);
+    }
     const std::shared_ptr<HCNetworkReachabilityManager> &reachabilityManager() const
     {
         return reachabilityManager_;
@@ -111,4 +118,5 @@ private:
     std::shared_ptr<zek::DispatchQueue> completionQueue_;
     std::shared_ptr<zek::DispatchGroup> completionGroup_;
     HCRequestOperationRedirect redirectCallback_;
+    HCUploadProgressBlock uploadProgressCallback_;
 };

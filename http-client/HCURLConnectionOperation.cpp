@@ -128,6 +128,12 @@ void HCURLConnectionOperation::setRedirectResponseBlock(HCRedirectResponseBlock 
     redirectResponse_ = std::move(block);
 }
 
+void HCURLConnectionOperation::setUploadProgressBlock(HCUploadProgressBlock block)
+{
+    QMutexLocker locker(&lock_);
+    uploadProgress_ = std::move(block);
+}
+
 std::shared_ptr<zek::DispatchQueue> HCURLConnectionOperation::completionQueue() const
 {
     QMutexLocker locker(&lock_);
@@ -286,8 +292,9 @@ void HCURLConnectionOperation::finish()
     {
         QMutexLocker locker(&lock_);
         setState(HCOperationFinishedState);
-        // No redirect comes after the end, and the hook may hold what holds the operation.
+        // Nothing comes after the end, and the hooks may hold what holds the operation.
         redirectResponse_ = nullptr;
+        uploadProgress_ = nullptr;
     }
     postNotification(HCOperationDidFinishNotification);
 }
@@ -318,6 +325,23 @@ void HCURLConnectionOperation::connectionWillFollowRedirect(
     // Outside the lock: the block is the application's.
     if (block) {
         block(URL, redirectResponse);
+    }
+}
+
+void HCURLConnectionOperation::connectionDidSendBodyData(HCURLConnection &, qint64 bytesWritten,
+                                                         qint64 totalBytesWritten,
+                                                         qint64 totalBytesExpectedToWrite)
+{
+    HCUploadProgressBlock block;
+    {
+        QMutexLocker locker(&lock_);
+        block = uploadProgress_;
+    }
+    if (block) {
+        zek::DispatchQueue::mainQueue()->async(
+            [block, bytesWritten, totalBytesWritten, totalBytesExpectedToWrite] {
+                block(bytesWritten, totalBytesWritten, totalBytesExpectedToWrite);
+            });
     }
 }
 

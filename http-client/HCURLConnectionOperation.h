@@ -38,6 +38,10 @@ inline constexpr QLatin1StringView HCOperationDidFinishNotification{
 // the redirect's head.
 using HCRedirectResponseBlock =
     std::function<void(const QUrl &URL, const HCHTTPURLResponse &redirectResponse)>;
+// Told how far the request's body has gone: bytes written since the last
+// call, in all, and the length expected (-1 when unknown).
+using HCUploadProgressBlock =
+    std::function<void(qint64 bytesWritten, qint64 totalBytesWritten, qint64 totalBytesExpected)>;
 
 // Completion blocks of operations without a completion group are counted here.
 const std::shared_ptr<zek::DispatchGroup> &url_request_operation_completion_group();
@@ -90,6 +94,9 @@ public:
     // Optional; runs on the network thread, once per redirect followed, before
     // the operation finishes.
     void setRedirectResponseBlock(HCRedirectResponseBlock block);
+    // Optional; runs on the main queue as the body goes out. Counts start over
+    // when a redirect sends the body again.
+    void setUploadProgressBlock(HCUploadProgressBlock block);
 
     // Where completion blocks run (none: the main queue) and the group they
     // are counted in (none: url_request_operation_completion_group()).
@@ -140,6 +147,9 @@ private:
                                      const QString &host) override;
     void connectionWillFollowRedirect(HCURLConnection &connection, const QUrl &URL,
                                       const HCHTTPURLResponse &redirectResponse) override;
+    void connectionDidSendBodyData(HCURLConnection &connection, qint64 bytesWritten,
+                                   qint64 totalBytesWritten,
+                                   qint64 totalBytesExpectedToWrite) override;
     void connectionDidReceiveResponse(HCURLConnection &connection,
                                       const HCHTTPURLResponse &response) override;
     void connectionDidReceiveData(HCURLConnection &connection, const QByteArray &data) override;
@@ -158,4 +168,5 @@ private:
     std::shared_ptr<zek::DispatchQueue> completionQueue_;
     std::shared_ptr<zek::DispatchGroup> completionGroup_;
     HCRedirectResponseBlock redirectResponse_;
+    HCUploadProgressBlock uploadProgress_;
 };

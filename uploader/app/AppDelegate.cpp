@@ -32,6 +32,11 @@ QString failureReason(const QVariant &result, const zek::Error &error)
     return error.userInfo().value(zek::NSLocalizedDescriptionKey).toString();
 }
 
+QByteArray spoolRootPath(const QString &spoolRoot)
+{
+    return zek::standardPath(QFile::encodeName(spoolRoot), QFile::encodeName(QDir::currentPath()));
+}
+
 } // namespace
 
 std::shared_ptr<AppDelegate> AppDelegate::create(ZEKUserInterface &userInterface,
@@ -43,6 +48,7 @@ std::shared_ptr<AppDelegate> AppDelegate::create(ZEKUserInterface &userInterface
 
 AppDelegate::AppDelegate(ZEKUserInterface &userInterface, QString spoolRoot, ZEKJobLedger ledger)
     : userInterface_(userInterface), spoolRoot_(std::move(spoolRoot)), ledger_(std::move(ledger)),
+      jobList_(spoolRootPath(spoolRoot_), &ledger_),
       queue_([this](const ZEKUploadQueue::Job &job) { start(job); })
 {}
 
@@ -69,7 +75,13 @@ void AppDelegate::showLoggerWindow()
 void AppDelegate::fileDidCreatedAtURL(const QUrl &url)
 {
     log(u"Printed PDF appeared: "_s + pathText(url));
+    jobList_.jobAppeared(url);
     queue_.add({url, false, {}});
+}
+
+void AppDelegate::fileDidRemoveAtURL(const QUrl &url)
+{
+    jobList_.jobGone(url);
 }
 
 void AppDelegate::uploadFile(const QUrl &file)
@@ -79,9 +91,8 @@ void AppDelegate::uploadFile(const QUrl &file)
 
 void AppDelegate::start(const ZEKUploadQueue::Job &job)
 {
-    const QByteArray root =
-        zek::standardPath(QFile::encodeName(spoolRoot_), QFile::encodeName(QDir::currentPath()));
-    const ZEKJobFile::Claim claim = ZEKJobFile::claim(root, zek::localPath(job.file));
+    const ZEKJobFile::Claim claim =
+        ZEKJobFile::claim(spoolRootPath(spoolRoot_), zek::localPath(job.file));
     switch (claim.outcome) {
     case ZEKJobFile::Outcome::Claimed:
         // Taken by the device before, and kept only because it could not be deleted.
@@ -91,11 +102,13 @@ void AppDelegate::start(const ZEKUploadQueue::Job &job)
         if (!job.announcement.isEmpty()) {
             log(job.announcement);
         }
+        jobList_.jobIsSending(job.file, claim.job->identity().size);
         upload(claim.job, job.file);
         return; // the queue hears of it when the upload is over
     case ZEKJobFile::Outcome::HeldByAnother:
         break;
     case ZEKJobFile::Outcome::Gone:
+        jobList_.jobGone(job.file);
         if (lastFaultyFileURL_ == job.file) {
             lastFaultyFileURL_.clear();
         }
@@ -105,6 +118,7 @@ void AppDelegate::start(const ZEKUploadQueue::Job &job)
         }
         break;
     case ZEKJobFile::Outcome::Refused:
+        jobList_.jobGone(job.file); // no job of the tree
         if (!refused_.contains(job.file)) {
             refused_.insert(job.file);
             log(u"Not a job of the spool tree, left alone: %1 (%2)"_s.arg(pathText(job.file),
@@ -139,6 +153,11 @@ void AppDelegate::upload(const std::shared_ptr<ZEKJobFile> &job, const QUrl &fil
             if (const auto self = weakSelf.lock()) {
                 self->uploadDidFinish(*job, file, result, error);
             }
+        },
+        [weakSelf = weak_from_this(), file](qint64 bytesSent, qint64 bytesTotal) {
+            if (const auto self = weakSelf.lock()) {
+                self->jobList_.jobProgress(file, bytesSent, bytesTotal);
+            }
         });
 }
 
@@ -149,7 +168,11 @@ void AppDelegate::uploadDidFinish(const ZEKJobFile &job, const QUrl &file, const
         uploadDidFail(file, result, *error);
     } else {
         log(ZEKLog::uploadOutcomeLine(result, error));
-        removeFileAtURL(job);
+        if (removeFileAtURL(job)) {
+            jobList_.jobGone(file);
+        } else {
+            jobList_.jobDelivered(file);
+        }
         if (lastFaultyFileURL_ == file) {
             lastFaultyFileURL_.clear();
         }
@@ -165,12 +188,16 @@ void AppDelegate::uploadDidFail(const QUrl &file, const QVariant &result, const 
     userInterface_.showLoggerWindow();
     log(ZEKLog::uploadOutcomeLine(result, error));
     userInterface_.setShowAlertView(true);
+    jobList_.jobFailed(file, failureReason(result, error));
     userInterface_.uploadDidFail(file, failureReason(result, error));
 }
 
 void AppDelegate::retryLastFaultyFileURL()
 {
     const QList<QUrl> waiting = waitingJobs();
+    for (const QUrl &file : waiting) {
+        jobList_.jobAppeared(file); // whatever came unseen
+    }
     // Delivered or gone meanwhile: nothing to remember any more.
     if (!waiting.contains(lastFaultyFileURL_)) {
         lastFaultyFileURL_.clear();
@@ -207,12 +234,12 @@ QList<QUrl> AppDelegate::waitingJobs() const
     return waiting;
 }
 
-void AppDelegate::removeFileAtURL(const ZEKJobFile &job)
+bool AppDelegate::removeFileAtURL(const ZEKJobFile &job)
 {
     QString reason;
     if (job.remove(&reason)) {
         log(u"File deleted: "_s + pathText(job.URL()));
-        return;
+        return true;
     }
     log(u"Delivered but can't delete file: %1 (%2)"_s.arg(pathText(job.URL()), reason));
     // Sent again it would be printed again: remembered as delivered, also after a restart,
@@ -221,6 +248,7 @@ void AppDelegate::removeFileAtURL(const ZEKJobFile &job)
     if (job.isLinked() && !ledger_.rememberDelivered(job.path(), job.identity(), &unsaved)) {
         log(u"Can't remember the delivered job in %1: %2"_s.arg(ledger_.fileName(), unsaved));
     }
+    return false;
 }
 
 void AppDelegate::log(const QString &text)

@@ -2,6 +2,7 @@
 
 #include "Error.h"
 #include "ZEKJobLedger.h"
+#include "ZEKJobList.h"
 #include "ZEKPathObservingController.h"
 #include "ZEKPathObservingDelegate.h"
 #include "ZEKUploadQueue.h"
@@ -59,8 +60,8 @@ public:
     // uploader has it or it is gone. "Nothing waiting to be sent" when no job waits.
     void retryLastFaultyFileURL();
     // "File deleted: <path>", or "Delivered but can't delete file: <path> (<reason>)", after
-    // which the job is remembered as delivered.
-    void removeFileAtURL(const ZEKJobFile &job);
+    // which the job is remembered as delivered. Whether it was deleted.
+    bool removeFileAtURL(const ZEKJobFile &job);
     // The application log: one entry per call.
     void log(const QString &text);
 
@@ -80,6 +81,11 @@ public:
     {
         return pathObservingController_;
     }
+    // The waiting jobs and their states, for the window's jobs table.
+    ZEKJobList &jobList() { return jobList_; }
+
+    // A job file left the tree (delivered by another uploader, removed by hand).
+    void fileDidRemoveAtURL(const QUrl &url) override;
 
 private:
     AppDelegate(ZEKUserInterface &userInterface, QString spoolRoot, ZEKJobLedger ledger);
@@ -96,6 +102,7 @@ private:
     ZEKUserInterface &userInterface_;
     const QString spoolRoot_;
     ZEKJobLedger ledger_;
+    ZEKJobList jobList_;
     ZEKUploadQueue queue_;
     std::shared_ptr<ZEKPathObservingController> pathObservingController_;
     QUrl lastFaultyFileURL_;

@@ -64,6 +64,10 @@ void ZEKPathObservingController::URLWatcher(FWEvents &watcher, const FWEvent &ev
                              !watcher.ignoreEventsFromSubDirectories());
     } else if (isFinishedPdf(eventOccurred)) {
         report(eventOccurred.URL());
+    } else if (isGonePdf(eventOccurred)) {
+        if (const auto delegate = delegate_.lock()) {
+            delegate->fileDidRemoveAtURL(eventOccurred.URL());
+        }
     }
 }
 
@@ -75,6 +79,14 @@ bool ZEKPathObservingController::isFinishedPdf(const FWEvent &event) const
     const QByteArray path = zek::localPath(event.URL());
     return !path.isEmpty() && event.isFile() && event.isRenamed() && !event.isModified() &&
            hasPdfExtension(path) && zek::isRegularFileBeneath(absoluteObservingPath(), path);
+}
+
+// Removed or renamed away under a ".pdf" name, and not there now.
+bool ZEKPathObservingController::isGonePdf(const FWEvent &event) const
+{
+    const QByteArray path = zek::localPath(event.URL());
+    return !path.isEmpty() && (event.isRemoved() || event.isRenamed()) && hasPdfExtension(path) &&
+           !zek::isRegularFileBeneath(absoluteObservingPath(), path);
 }
 
 QList<QUrl> ZEKPathObservingController::finishedPdfsInTree() const

@@ -63,7 +63,8 @@ public:
     // that came while nobody watched.
     void reportFinishedPdfsInTree();
 
-    // The filter, for each delivered event.
+    // The filter, for each delivered event: a finished job is reported as created, a ".pdf" file
+    // that went as removed.
     void URLWatcher(FWEvents &watcher, const FWEvent &eventOccurred) override;
 
     // Writes the event's nineteen flags to the system log, one line each.
@@ -71,6 +72,7 @@ public:
 
 private:
     bool isFinishedPdf(const FWEvent &event) const;
+    bool isGonePdf(const FWEvent &event) const;
     QList<QUrl> finishedPdfsIn(const QByteArray &root, bool withSubpaths) const;
     // Below the top only when the watcher reports from there.
     void reportFinishedPdfsIn(const QByteArray &root, bool withSubpaths);

@@ -8,4 +8,6 @@ public:
     virtual ~ZEKPathObservingDelegate() = default;
     // fileDidCreatedAtURL:
     virtual void fileDidCreatedAtURL(const QUrl &url) = 0;
+    // A ".pdf" file left the tree: deleted, or renamed away.
+    virtual void fileDidRemoveAtURL(const QUrl & /*url*/) {}
 };

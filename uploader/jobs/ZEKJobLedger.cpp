@@ -69,14 +69,41 @@ bool ZEKJobLedger::rememberDelivered(const QByteArray &path, const ZEKJobFile::I
     return save(error);
 }
 
+void ZEKJobLedger::setStatus(const QByteArray &path, const Status &status)
+{
+    statuses_.insert(path, status);
+    QString ignored;
+    save(&ignored);
+}
+
+void ZEKJobLedger::forgetStatus(const QByteArray &path)
+{
+    QString ignored;
+    if (statuses_.remove(path)) {
+        save(&ignored);
+    }
+}
+
 void ZEKJobLedger::load()
 {
     QFile file(fileName());
     if (!file.open(QIODevice::ReadOnly)) {
         return;
     }
-    const QJsonArray jobs =
-        QJsonDocument::fromJson(file.readAll()).object().value(u"delivered"_s).toArray();
+    const QJsonObject ledger = QJsonDocument::fromJson(file.readAll()).object();
+    for (const QJsonValue &value : ledger.value(u"jobs"_s).toArray()) {
+        const QJsonObject job = value.toObject();
+        const QByteArray path =
+            QByteArray::fromPercentEncoding(job.value(u"path"_s).toString().toLatin1());
+        // A job that is gone since is nothing to know any more.
+        if (identityAt(path)) {
+            statuses_.insert(
+                path,
+                {job.value(u"state"_s).toString(), job.value(u"error"_s).toString(),
+                 QDateTime::fromString(job.value(u"attempted"_s).toString(), Qt::ISODateWithMs)});
+        }
+    }
+    const QJsonArray jobs = ledger.value(u"delivered"_s).toArray();
     for (const QJsonValue &value : jobs) {
         const QJsonObject job = value.toObject();
         const Entry entry{
@@ -101,6 +128,16 @@ bool ZEKJobLedger::save(QString *error) const
                                 {u"size"_s, entry.identity.size},
                                 {u"modified"_s, entry.identity.modified}});
     }
+    QJsonArray states;
+    for (auto status = statuses_.cbegin(); status != statuses_.cend(); ++status) {
+        states.append(
+            QJsonObject{{u"path"_s, QString::fromLatin1(status.key().toPercentEncoding("/"))},
+                        {u"state"_s, status->state},
+                        {u"error"_s, status->error},
+                        {u"attempted"_s, status->attempted.isValid()
+                                             ? status->attempted.toString(Qt::ISODateWithMs)
+                                             : QString()}});
+    }
     if (!QDir().mkpath(directory_)) {
         *error = u"cannot make %1"_s.arg(directory_);
         return false;
@@ -108,7 +145,8 @@ bool ZEKJobLedger::save(QString *error) const
     QFile::setPermissions(directory_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QSaveFile file(fileName());
     if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(QJsonObject{{u"delivered"_s, jobs}}).toJson()) < 0 ||
+        file.write(
+            QJsonDocument(QJsonObject{{u"delivered"_s, jobs}, {u"jobs"_s, states}}).toJson()) < 0 ||
         !file.commit()) {
         *error = file.errorString();
         return false;

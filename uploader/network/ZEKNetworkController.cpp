@@ -147,7 +147,8 @@ void ZEKNetworkController::uploadFile(const QUrl &file, const QUrl &toResource,
 }
 
 void ZEKNetworkController::uploadFile(const std::shared_ptr<const ZEKJobFile> &job,
-                                      const QUrl &toResource, UploadCompletion withCompletion)
+                                      const QUrl &toResource, UploadCompletion withCompletion,
+                                      UploadProgress progress)
 {
     if (toResource.isEmpty()) {
         withCompletion(QVariant(), uploaderError("Missing resource url"));
@@ -160,6 +161,12 @@ void ZEKNetworkController::uploadFile(const std::shared_ptr<const ZEKJobFile> &j
                                     const QUrl &URL, const HCHTTPURLResponse &) {
         ZEKLog::sharedLog().log(u"Redirected to: %1"_s.arg(URL.toString(QUrl::FullyEncoded)));
     });
+    if (progress) {
+        manager->setUploadProgressCallback(
+            [progress](qint64, qint64 totalBytesWritten, qint64 totalBytesExpected) {
+                progress(totalBytesWritten, totalBytesExpected);
+            });
+    }
 
     // Exactly one of the two callbacks runs; both share the completion.
     const auto completion = std::make_shared<UploadCompletion>(std::move(withCompletion));

@@ -24,6 +24,7 @@ public:
     // reply came) and the error, none on success.
     using UploadCompletion =
         std::function<void(const QVariant &result, const std::optional<zek::Error> &error)>;
+    using UploadProgress = std::function<void(qint64 bytesSent, qint64 bytesTotal)>;
 
     // The one instance, made on first use and never freed.
     static ZEKNetworkController &sharedNetworkController();
@@ -45,8 +46,10 @@ public:
     // The same for a job already open (a claimed job of the spool tree): its
     // bytes are read from its descriptor as they are sent, never held whole,
     // and it stays open until the completion has run.
+    // progress, if given, is told on the main thread how many bytes of the
+    // body have gone, of how many.
     static void uploadFile(const std::shared_ptr<const ZEKJobFile> &job, const QUrl &toResource,
-                           UploadCompletion withCompletion);
+                           UploadCompletion withCompletion, UploadProgress progress = {});
 
     // An error of the uploader's own (domain zek::kApplicationIdentifier, code
     // 0) with the translated description, its %1 filled with detail if given.

@@ -399,3 +399,51 @@ TEST_F(AppDelegateTest, AJobThatCannotBeOpenedNowFailsAndWaits)
     EXPECT_EQ(delegate->lastFaultyFileURL(), QUrl::fromLocalFile(job));
     EXPECT_TRUE(QFile::exists(job));
 }
+
+// The job list follows every job without a look at the tree: it appears, is sent (with its
+// progress), fails with its reason, waits, and goes, whoever takes it away; what zek-jobs needs
+// of it is in the ledger.
+TEST_F(AppDelegateTest, TheJobListFollowsEachJob)
+{
+    launch();
+    ZEKJobList &list = delegate->jobList();
+    QList<ZEKJobList::State> states;
+    qint64 mostSent = 0;
+    QObject::connect(&list, &ZEKJobList::jobChanged, [&](int row) {
+        const ZEKJobList::Job &job = list.jobs().at(row);
+        if (states.isEmpty() || states.last() != job.state) {
+            states.append(job.state);
+        }
+        mostSent = std::max(mostSent, job.bytesSent);
+    });
+    ASSERT_TRUE(device.setMode("500"));
+    const QByteArray pdf = "%PDF-1.4\n" + QByteArray(300000, 'x') + "\n%%EOF\n";
+    const QString job = finishJob(spool.filePath(u"alice"_s), u"job_11 Floor plan"_s, pdf);
+    ASSERT_TRUE(waitForLog(u"alert open"_s));
+    ASSERT_EQ(list.jobs().size(), 1);
+    const ZEKJobList::Job failed = list.jobs().first();
+    EXPECT_EQ(failed.title, u"Floor plan"_s);
+    EXPECT_EQ(failed.directory, u"alice"_s);
+    EXPECT_EQ(failed.size, pdf.size());
+    EXPECT_EQ(failed.state, ZEKJobList::State::Failed);
+    EXPECT_TRUE(failed.error.contains(u"simulated failure"_s)) << failed.error.toStdString();
+    EXPECT_TRUE(failed.attempted.isValid());
+    EXPECT_EQ(ZEKJobLedger(state.path()).statusOf(QFile::encodeName(job)).state, u"failed"_s);
+
+    ASSERT_TRUE(device.setMode("ok"));
+    delegate->retryLastFaultyFileURL();
+    ASSERT_TRUE(waitUntil([&] { return list.jobs().isEmpty(); }));
+    EXPECT_EQ(states, (QList{ZEKJobList::State::Sending, ZEKJobList::State::Failed,
+                             ZEKJobList::State::Sending}));
+    EXPECT_GE(mostSent, pdf.size());
+    EXPECT_TRUE(ZEKJobLedger(state.path()).statuses().isEmpty());
+
+    // Taken away by hand while it waits.
+    ASSERT_TRUE(device.setMode("500"));
+    const QString other = finishJob(spool.filePath(u"alice"_s), u"job_12 Gone"_s);
+    ASSERT_TRUE(waitUntil([&] {
+        return !list.jobs().isEmpty() && list.jobs().first().state == ZEKJobList::State::Failed;
+    }));
+    ASSERT_TRUE(QFile::remove(other));
+    EXPECT_TRUE(waitUntil([&] { return list.jobs().isEmpty(); }));
+}
