@@ -52,6 +52,24 @@ QString ZEKInstanceChannel::socketPath()
     return runtimeDirectory() + u"/zek-uploader.socket"_s;
 }
 
+QString ZEKInstanceChannel::serviceSocketPath()
+{
+    const QString service = qEnvironmentVariable("RUNTIME_DIRECTORY").section(u':', 0, 0);
+    return (service.isEmpty() ? u"/run/zek-uploader"_s : service) + u"/control.socket"_s;
+}
+
+bool ZEKInstanceChannel::isUploaderRunning()
+{
+    const QByteArray path = QFile::encodeName(runtimeDirectory() + u"/zek-uploader.lock"_s);
+    const int lock = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (lock < 0) {
+        return false;
+    }
+    const bool held = ::flock(lock, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(lock);
+    return held;
+}
+
 bool ZEKInstanceChannel::becomeTheUploader(QString *error)
 {
     const QString directory = runtimeDirectory();
@@ -79,13 +97,14 @@ bool ZEKInstanceChannel::becomeTheUploader(QString *error)
 }
 
 bool ZEKInstanceChannel::sendToRunningInstance(const QByteArray &request,
-                                               std::chrono::milliseconds patience)
+                                               std::chrono::milliseconds patience,
+                                               const QString &socketPath)
 {
     // The running one may be starting up still: it holds the lock before it listens.
     const QDeadlineTimer deadline(patience);
     while (!deadline.hasExpired()) {
         QLocalSocket socket;
-        socket.connectToServer(socketPath());
+        socket.connectToServer(socketPath);
         if (!socket.waitForConnected(int(deadline.remainingTime()))) {
             QThread::msleep(100);
             continue;
@@ -99,13 +118,14 @@ bool ZEKInstanceChannel::sendToRunningInstance(const QByteArray &request,
     return false;
 }
 
-bool ZEKInstanceChannel::listen(Handler handler, QString *error)
+bool ZEKInstanceChannel::listen(Handler handler, QString *error, const QString &socketPath)
 {
-    // Whatever is at the socket's path was left by an uploader that ended: the lock is ours.
-    QLocalServer::removeServer(socketPath());
+    // Whatever is at the socket's path was left by an uploader that ended: the lock (or the
+    // service's own directory) is ours.
+    QLocalServer::removeServer(socketPath);
     server_.setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_.listen(socketPath())) {
-        *error = u"cannot listen on %1: %2"_s.arg(socketPath(), server_.errorString());
+    if (!server_.listen(socketPath)) {
+        *error = u"cannot listen on %1: %2"_s.arg(socketPath, server_.errorString());
         return false;
     }
     handler_ = std::move(handler);

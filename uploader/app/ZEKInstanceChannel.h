@@ -29,17 +29,25 @@ public:
     // it ends. False when another one is (error stays empty) or when no lock can be had (error
     // says why).
     bool becomeTheUploader(QString *error);
-    // Hands a request to the running uploader and waits, up to `patience` in all, for it to say
-    // that it has it.
+    // Whether an uploader holds the user's lock now.
+    static bool isUploaderRunning();
+    // Hands a request to the running uploader (by default the user's) and waits, up to
+    // `patience` in all, for it to say that it has it.
     static bool sendToRunningInstance(const QByteArray &request,
-                                      std::chrono::milliseconds patience = kPatience);
+                                      std::chrono::milliseconds patience = kPatience,
+                                      const QString &socket = socketPath());
 
-    // Listens for requests; call once the lock is held. False with the reason when it cannot.
-    bool listen(Handler handler, QString *error);
+    // Listens for requests (by default on the user's socket, once the lock is held). False with
+    // the reason when it cannot.
+    bool listen(Handler handler, QString *error, const QString &socket = socketPath());
+
+    // The user's socket, beside the lock.
+    static QString socketPath();
+    // Where the headless service, run by systemd, listens for root's requests: in its runtime
+    // directory ($RUNTIME_DIRECTORY, else /run/zek-uploader), which only root may enter.
+    static QString serviceSocketPath();
 
 private:
-    static QString socketPath();
-
     int lock_ = -1;
     QLocalServer server_;
     Handler handler_;

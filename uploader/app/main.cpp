@@ -143,6 +143,18 @@ int runHeadless(int argc, char **argv, const Request &request)
                                   std::chrono::milliseconds(qRound64(request.retryPause * 1000)));
     delegate = AppDelegate::create(headless);
     quitOnTermination();
+    // Root's `zek-jobs retry` reaches the service here.
+    ZEKInstanceChannel control;
+    QString problem;
+    if (!control.listen(
+            [&delegate](const QByteArray &asked) {
+                if (asked == "retry") {
+                    delegate->retryLastFaultyFileURL();
+                }
+            },
+            &problem, ZEKInstanceChannel::serviceSocketPath())) {
+        zek::systemLog("Cannot be asked for a retry: " + problem.toStdString());
+    }
     QTimer::singleShot(0, &application, [&delegate] { delegate->applicationDidFinishLaunching(); });
     const int status = QCoreApplication::exec();
     zek::systemLog("Stopped; jobs not yet delivered stay in the spool tree");
