@@ -129,6 +129,7 @@ HCURLRequest HCHTTPRequestSerializer::baseRequest(const QString &method,
     if (timeoutInterval_) {
         request.setTimeoutInterval(*timeoutInterval_);
     }
+    request.setHostAddress(hostAddress_);
     return request;
 }
 

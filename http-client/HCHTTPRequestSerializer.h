@@ -55,6 +55,9 @@ public:
     void setNetworkServiceType(HCURLRequestNetworkServiceType type) { networkServiceType_ = type; }
     double timeoutInterval() const { return timeoutInterval_.value_or(0.0); }
     void setTimeoutInterval(double seconds) { timeoutInterval_ = seconds; }
+    // Given to every request made (HCURLRequest::hostAddress); empty at first.
+    const QString &hostAddress() const { return hostAddress_; }
+    void setHostAddress(QString address) { hostAddress_ = std::move(address); }
 
     // Methods whose parameters go into the URL's query (compared upper-case).
     const QSet<QString> &HTTPMethodsEncodingParametersInURI() const
@@ -127,6 +130,7 @@ private:
     std::optional<bool> HTTPShouldUsePipelining_;
     std::optional<HCURLRequestNetworkServiceType> networkServiceType_;
     std::optional<double> timeoutInterval_;
+    QString hostAddress_;
     QSet<QString> HTTPMethodsEncodingParametersInURI_;
     HCHTTPRequestQueryStringSerializationStyle queryStringSerializationStyle_ =
         HCHTTPRequestQueryStringDefaultStyle;

@@ -303,6 +303,7 @@ struct HCURLConnection::Exchange {
     bool bodyRead = false;
     qint64 bodyLength = -1;
 
+    curl_slist *resolveList = nullptr;
     // The reply head as it comes in.
     QList<std::pair<QString, QString>> headerFields;
     bool headDelivered = false;
@@ -482,6 +483,16 @@ void HCURLConnection::beginExchange(const QUrl &URL, std::shared_ptr<zek::InputS
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
+    // The address found for the request's own host, where its name does not resolve; a
+    // redirect elsewhere is looked up as usual.
+    if (!request_.hostAddress().isEmpty() &&
+        URL.host().compare(request_.URL().host(), Qt::CaseInsensitive) == 0) {
+        const QByteArray entry = URL.host().toUtf8() + ':' +
+                                 QByteArray::number(URL.port(isHTTPS(URL) ? 443 : 80)) + ':' +
+                                 request_.hostAddress().toUtf8();
+        exchange.resolveList = curl_slist_append(nullptr, entry.constData());
+        curl_easy_setopt(easy, CURLOPT_RESOLVE, exchange.resolveList);
+    }
 
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &HCURLConnectionCallbacks::header);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
@@ -597,6 +608,7 @@ void HCURLConnection::endExchange()
     HCURLConnectionDriver::shared().remove(exchange->easy);
     curl_easy_cleanup(exchange->easy);
     curl_slist_free_all(exchange->headerList);
+    curl_slist_free_all(exchange->resolveList);
     if (exchange->bodyStream) {
         exchange->bodyStream->close();
     }

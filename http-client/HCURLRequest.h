@@ -57,6 +57,11 @@ public:
     // Seconds.
     double timeoutInterval() const { return timeoutInterval_; }
     void setTimeoutInterval(double seconds) { timeoutInterval_ = seconds; }
+    // Where the URL's host is to be reached when the system cannot look its name up (a ".local"
+    // name found through DNS-SD): an IP address, or empty to look the name up. The host name
+    // stays the request's own (its Host field, the name TLS checks).
+    const QString &hostAddress() const { return hostAddress_; }
+    void setHostAddress(QString address) { hostAddress_ = std::move(address); }
 
 private:
     QUrl URL_;
@@ -70,4 +75,5 @@ private:
     bool HTTPShouldUsePipelining_ = false;
     HCURLRequestNetworkServiceType networkServiceType_ = kHCURLNetworkServiceTypeDefault;
     double timeoutInterval_ = 60.0;
+    QString hostAddress_;
 };

@@ -1,3 +1,4 @@
+#include "AvahiHostNameResolution.h"
 #include "AvahiNames.h"
 #include "AvahiNetService.h"
 #include "AvahiNetServiceBrowser.h"
@@ -26,6 +27,11 @@ public:
             return nullptr;
         }
         return std::make_shared<AvahiNetService>(domain, type, name, port);
+    }
+
+    void resolveHostName(const QString &hostName, double timeout, HostNameResolution done) override
+    {
+        AvahiHostNameResolution::start(hostName, timeout, std::move(done));
     }
 };
 

@@ -3,6 +3,7 @@
 #include "NetService.h"
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace zek {
@@ -54,6 +55,13 @@ public:
     // name that is empty or too long, a port outside 0 to 65535).
     virtual std::shared_ptr<NetService> makeService(const QString &domain, const QString &type,
                                                     const QString &name, int port) = 0;
+
+    // The IPv4 address of a host name such as "laser.local", asked of DNS-SD itself, for where
+    // the system's own look-up does not ask it (no mDNS name service): reported once, later, on
+    // the main thread; empty when none came within `timeout` seconds.
+    using HostNameResolution = std::function<void(const QString &address)>;
+    virtual void resolveHostName(const QString &hostName, double timeout,
+                                 HostNameResolution done) = 0;
 
     // The system's DNS-SD: avahi-daemon over the system bus, driven from the
     // main thread's event loop. Made on first use and never freed.

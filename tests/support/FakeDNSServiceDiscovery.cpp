@@ -71,3 +71,10 @@ std::shared_ptr<zek::NetService> FakeDNSServiceDiscovery::makeService(const QStr
     services.append(service);
     return service;
 }
+
+void FakeDNSServiceDiscovery::resolveHostName(const QString &hostName, double,
+                                              HostNameResolution done)
+{
+    const QString address = hostAddresses.value(hostName);
+    QTimer::singleShot(0, [done = std::move(done), address] { done(address); });
+}

@@ -2,6 +2,7 @@
 
 #include "NetServiceBrowser.h"
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -67,7 +68,10 @@ public:
     std::unique_ptr<zek::NetServiceBrowser> makeBrowser() override;
     std::shared_ptr<zek::NetService> makeService(const QString &domain, const QString &type,
                                                  const QString &name, int port) override;
+    // Answers from hostAddresses, later; nothing for a name not in it.
+    void resolveHostName(const QString &hostName, double timeout, HostNameResolution done) override;
 
     FakeNetServiceBrowser *browser = nullptr; // the last one made
+    QHash<QString, QString> hostAddresses;
     QList<std::shared_ptr<FakeNetService>> services;
 };

@@ -1,9 +1,10 @@
 #!/bin/sh
 # zek-discover against real mDNS: devices published in one network namespace,
 # discovery run in the other (avahi-netns.sh), then once more with no daemon.
-#   zek-discover-test.sh zek-discover-binary
+# Then an upload to a device known only by its ".local" name, which only DNS-SD resolves here.
+#   zek-discover-test.sh zek-discover zek-upload zek-device-sim
 set -u
-discover=$1
+discover=$1 upload=$2 simulator=$3
 here=$(cd "$(dirname "$0")" && pwd)
 netns="$here/../support/avahi-netns.sh"
 . "$here/../support/checks.sh"
@@ -100,7 +101,25 @@ check "three device lines" [ "$(grep -c "$tab" "$out")" -eq 3 ]
 check "each log line once" [ "$(count_lines "$out" 'Filtered Domains: [local.]')" -eq 1 ]
 check "nothing on standard error" [ ! -s "$work/err" ]
 
-# 2. No daemon, no bus: "local." all the same, nothing found, one system log line.
+# 2. A device known by its ".local" name: no mDNS name service here, so the uploader asks DNS-SD
+# for the address and sends the job there, under the name.
+"$netns" exec "$work/mdns" a python3 "$simulator" --host "$ZEK_ADDR_A" --port 0 \
+    --dir "$work/received" >"$work/sim.out" 2>"$work/sim.log" &
+publishers="$publishers $!"
+tries=0
+until grep -q '^PORT ' "$work/sim.out" || [ $tries -ge 100 ]; do
+    tries=$((tries + 1))
+    sleep 0.1
+done
+port=$(sed -n 's/^PORT //p' "$work/sim.out")
+printf '%%PDF-1.4\n%% by name\n%%%%EOF\n' >"$work/job.pdf"
+"$netns" exec "$work/mdns" b "$upload" "$work/job.pdf" \
+    "http://$ZEK_HOST_A.local:$port/api/laser/json/print/pdf" >"$work/out" 2>&1
+status=$?
+check "an upload to $ZEK_HOST_A.local reaches the device (status $status)" [ $status -eq 0 ]
+check "the device has it" grep -q 'by name' "$work/received/1.pdf"
+
+# 3. No daemon, no bus: "local." all the same, nothing found, one system log line.
 DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-bus.sock" "$discover" 3 >"$work/out" 2>"$work/err"
 status=$?
 check "zek-discover without a daemon exits 0 (was $status)" [ $status -eq 0 ]

@@ -48,6 +48,9 @@ assert [job["id"] for job in jobs] == ["11", "12", "13", "14"], jobs
 assert all(set(job) == keys for job in jobs), jobs
 assert jobs[3]["user"] == "anonymous users" and jobs[2]["title"] == "Mine", jobs' "$jobs"
 
+# alice's session: a runtime directory of her own, so nothing falls back to the machine's /tmp.
+mkdir -p "$work/home-alice/runtime" && chown -R 4242:4242 "$work/home-alice" &&
+    chmod 0700 "$work/home-alice/runtime"
 as_alice() { setpriv --reuid 4242 --regid 4242 --clear-groups env HOME="$work/home-alice" \
     XDG_STATE_HOME="$work/home-alice/state" XDG_RUNTIME_DIR="$work/home-alice/runtime" "$@"; }
 check "a user sees their own and the anonymous jobs" \

@@ -9,6 +9,7 @@
 #include "ZEKLog.h"
 
 #include <QCoreApplication>
+#include <QHostInfo>
 #include <arpa/inet.h>
 #include <cstring>
 #include <netinet/in.h>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr double kUploadTimeoutInterval = 15.0;
 constexpr double kResolveTimeout = 0.5;
+constexpr double kHostNameTimeout = 2.0;
 
 // The last path component of the URL's encoded text.
 QString lastPathComponent(const QUrl &file)
@@ -154,7 +156,36 @@ void ZEKNetworkController::uploadFile(const std::shared_ptr<const ZEKJobFile> &j
         withCompletion(QVariant(), uploaderError("Missing resource url"));
         return;
     }
+    findHostAddress(toResource, [=](const QString &address) {
+        post(job, toResource, address, withCompletion, progress);
+    });
+}
+
+void ZEKNetworkController::findHostAddress(const QUrl &resource,
+                                           std::function<void(const QString &address)> then)
+{
+    const QString host = resource.host();
+    if (!host.endsWith(u".local"_s, Qt::CaseInsensitive)) {
+        then(QString());
+        return;
+    }
+    QHostInfo::lookupHost(
+        host, QCoreApplication::instance(), [host, then = std::move(then)](const QHostInfo &info) {
+            if (info.error() == QHostInfo::NoError && !info.addresses().isEmpty()) {
+                then(QString());
+                return;
+            }
+            // No mDNS name service here: DNS-SD itself knows the device.
+            zek::DNSServiceDiscovery::system().resolveHostName(host, kHostNameTimeout, then);
+        });
+}
+
+void ZEKNetworkController::post(const std::shared_ptr<const ZEKJobFile> &job,
+                                const QUrl &toResource, const QString &hostAddress,
+                                UploadCompletion withCompletion, UploadProgress progress)
+{
     const auto manager = HCHTTPRequestOperationManager::manager();
+    manager->requestSerializer()->setHostAddress(hostAddress);
     manager->setResponseSerializer(HCJSONResponseSerializer::serializer());
     manager->requestSerializer()->setTimeoutInterval(kUploadTimeoutInterval);
     manager->setRedirectCallback([](const std::shared_ptr<HCHTTPRequestOperation> &,

@@ -47,7 +47,9 @@ public:
     // bytes are read from its descriptor as they are sent, never held whole,
     // and it stays open until the completion has run.
     // progress, if given, is told on the main thread how many bytes of the
-    // body have gone, of how many.
+    // body have gone, of how many. A ".local" host name that the system cannot
+    // look up (no mDNS name service) is asked of DNS-SD itself, and the upload
+    // goes to the address found; the name stays the request's own.
     static void uploadFile(const std::shared_ptr<const ZEKJobFile> &job, const QUrl &toResource,
                            UploadCompletion withCompletion, UploadProgress progress = {});
 
@@ -84,6 +86,13 @@ public:
     static QString extractIPaddressFromData(const QByteArray &data);
 
 private:
+    // The address to reach the resource's host at, where only DNS-SD knows it; empty otherwise.
+    static void findHostAddress(const QUrl &resource,
+                                std::function<void(const QString &address)> then);
+    static void post(const std::shared_ptr<const ZEKJobFile> &job, const QUrl &toResource,
+                     const QString &hostAddress, UploadCompletion withCompletion,
+                     UploadProgress progress);
+
     std::shared_ptr<ZEKBonjourController> bonjourController_;
     std::optional<Services> lastSearchServices_;
     ResolvedCompletion resolvingCompletion_;
