@@ -25,6 +25,7 @@ zek_private_users "$work" alice:4242 || { echo "cannot make a private user" >&2;
 gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -o "$work/page.pdf" \
     -c '/Helvetica findfont 24 scalefont setfont 72 720 moveto (benchmark) show showpage'
 chmod 0644 "$work/page.pdf"
+zek_cupsd_filters="$here/../../packaging/cups/filter"
 zek_cupsd_start "$work/cups" "$backend" || exit 1
 lpadmin -p ZEK -E -v zekprinter:/ -P "$ppd" 2>/dev/null || exit 1
 zek_session_init "$work" "$uploader" "$simulator"

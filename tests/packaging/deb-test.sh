@@ -34,6 +34,7 @@ mount -t tmpfs -o mode=0755 zek-run /run && mkdir -p /run/cups ||
 dpkg-deb -x "$deb" "$work/unpacked"
 backend="$work/unpacked/usr/lib/cups/backend/zekprinter"
 ppd="$work/unpacked/usr/share/ppd/zek/zekprinter.ppd"
+zek_cupsd_filters="$work/unpacked/usr/lib/cups/filter"
 zek_cupsd_socket=/run/cups/cups.sock zek_cupsd_start "$work/machine-cups" "$backend" || exit 1
 lpadmin -p ZEK -v zekprinter:/ -P "$ppd" 2>/dev/null || { zek_cupsd_log; exit 1; }
 machine_cupsd="$zek_cupsd_dir"

@@ -1,10 +1,11 @@
 #!/bin/sh
-# install-test.sh BUILD-DIR BACKEND-DIR PPD-DIR
+# install-test.sh BUILD-DIR BACKEND-DIR PPD-DIR FILTER-DIR
 # Stages the installation and checks the backend's mode (CUPS runs a backend
-# as root only when it is mode 0700 and owned by root), that the PPD passes
-# cupstestppd and that the print server's systemd unit verifies.
+# as root only when it is mode 0700 and owned by root), the queue's filters
+# (CUPS runs only filters that others cannot write), that the PPD passes
+# cupstestppd with them and that the print server's systemd unit verifies.
 set -u
-build=$1 backend_dir=$2 ppd_dir=$3
+build=$1 backend_dir=$2 ppd_dir=$3 filter_dir=$4
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 DESTDIR="$stage" cmake --install "$build" >/dev/null || { echo "cmake --install failed"; exit 1; }
@@ -18,9 +19,20 @@ expect "backend installed" "$(test -f "$backend" && echo yes)" yes
 expect "backend mode" "$(stat -c %a "$backend" 2>/dev/null)" 700
 [ "$(id -u)" = 0 ] && expect "backend owner" "$(stat -c %U "$backend" 2>/dev/null)" root
 [ "$(id -u)" = 0 ] && expect "backend lists its device" "$("$backend" | cut -d' ' -f1-2)" "direct zekprinter:/"
+for filter in zekprinter-pdf zekprinter-image; do
+    expect "filter $filter installed, mode 0755" "$(stat -c %a "$stage$filter_dir/$filter" 2>/dev/null)" 755
+done
 ppd="$stage$ppd_dir/zekprinter.ppd"
 if command -v cupstestppd >/dev/null; then
-    expect "PPD passes cupstestppd" "$(cupstestppd -q "$ppd" && echo pass)" pass
+    # The filters it names, looked for under -R: the staged ones beside the machine's.
+    # They must be root's, as once installed: without root, the filters are not checked.
+    root="$stage/cupstestppd-root"
+    mkdir -p "$root$filter_dir"
+    ln -s /usr/lib/cups/filter/* "$stage$filter_dir"/* "$root$filter_dir/" 2>/dev/null
+    filter_check="-R $root"
+    [ "$(id -u)" = 0 ] || filter_check="-I filters"
+    # shellcheck disable=SC2086 # two words
+    expect "PPD passes cupstestppd" "$(cupstestppd -q $filter_check "$ppd" && echo pass)" pass
 fi
 expect "the spool root is made at boot" \
     "$(cat "$stage/usr/lib/tmpfiles.d/zek-print.conf" 2>/dev/null | grep '^d')" \

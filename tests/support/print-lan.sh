@@ -47,7 +47,8 @@ zek_lan_in() {
 
 zek_lan_start_server() {
     zek_lan_in "$zek_lan_prefix-s" sh -c '
-        . "$1" && zek_cupsd_listen="$2:631" && zek_cupsd_start "$3" "$4" &&
+        . "$1" && zek_cupsd_listen="$2:631" &&
+        zek_cupsd_filters="$(dirname "$1")/../../packaging/cups/filter" && zek_cupsd_start "$3" "$4" &&
         lpadmin -p ZEK -E -v zekprinter:/ -P "$5" -o printer-is-shared=true 2>/dev/null' \
         zek-server "$zek_cupsd_script" "$zek_lan_server_address" "$zek_lan_dir/server" "$1" "$2"
 }

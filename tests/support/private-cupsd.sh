@@ -5,6 +5,8 @@
 #     zek_cupsd_socket=PATH            its socket (default DIR/cups.sock)
 #     zek_cupsd_listen="ADDRESS:PORT"  also listen there and share queues
 #     zek_cupsd_backends="ipp ..."     also offer these backends of the machine's
+#     zek_cupsd_filters=DIR            also offer the filters in DIR (the queue's
+#                                      own: packaging/cups/filter, or as installed)
 #   zek_cupsd_stop                stop it (safe to call twice)
 #   zek_cupsd_log                 print its error log
 #
@@ -20,9 +22,22 @@ zek_cupsd_start() {
         "$zek_cupsd_dir"/spool "$zek_cupsd_dir"/cache "$zek_cupsd_dir"/state "$zek_cupsd_dir"/log
     # Filters run as lp and must reach the spool.
     chmod 0755 "$zek_cupsd_dir"
-    for sub in filter cgi-bin daemon driver monitor notifier; do
+    for sub in cgi-bin daemon driver monitor notifier; do
         ln -sfn /usr/lib/cups/$sub "$zek_cupsd_dir/lib/$sub"
     done
+    # The machine's filters and the queue's own, side by side as once installed.
+    # Copied, not linked: CUPS runs only filters that nobody but root can change.
+    rm -rf "$zek_cupsd_dir/lib/filter"
+    mkdir -m 0755 "$zek_cupsd_dir/lib/filter"
+    for filter in /usr/lib/cups/filter/*; do
+        ln -s "$filter" "$zek_cupsd_dir/lib/filter/"
+    done
+    if [ -n "${zek_cupsd_filters:-}" ]; then
+        for filter in "$zek_cupsd_filters"/*; do
+            rm -f "$zek_cupsd_dir/lib/filter/${filter##*/}"
+            install -o root -g root -m 0755 "$filter" "$zek_cupsd_dir/lib/filter/" || return 1
+        done
+    fi
     # Copied, not linked: CUPS runs a backend as root only when the file
     # itself is owned by root with mode 0700.
     install -o root -g root -m 0700 "$backend" "$zek_cupsd_dir/lib/backend/zekprinter"

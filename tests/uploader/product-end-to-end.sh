@@ -34,6 +34,7 @@ zek_private_users "$work" alice:4242 bob:4243 ||
 docs="$work/docs"
 zek_make_documents "$docs" "ZEK product page"
 
+zek_cupsd_filters="$here/../../packaging/cups/filter"
 zek_cupsd_start "$work/cups" "$backend" || exit 1
 lpadmin -p ZEK -E -v zekprinter:/ -P "$ppd" 2>/dev/null || { zek_cupsd_log; exit 1; }
 
