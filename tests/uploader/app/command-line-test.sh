@@ -6,6 +6,11 @@
 #   command-line-test.sh ZEKUploader
 set -u
 uploader=$1
+# Processes are counted and stopped by name: a PID namespace of its own keeps other tests'
+# uploaders out of sight.
+if [ -z "${ZEK_OWN_PIDS:-}" ]; then
+    ZEK_OWN_PIDS=1 exec unshare --pid --fork --mount-proc "$0" "$@"
+fi
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../support/checks.sh"
 . "$here/../../support/product-session.sh"
