@@ -25,8 +25,13 @@ ZEKJobsController::ZEKJobsController(QWidget *window, ZEKJobList &jobs, QByteArr
     jobsTableView_->setModel(jobsModel_);
     jobsTableView_->setItemDelegateForColumn(ZEKJobsTableModel::State,
                                              new ZEKJobProgressDelegate(jobsTableView_));
-    jobsTableView_->horizontalHeader()->setSectionResizeMode(ZEKJobsTableModel::Title,
-                                                             QHeaderView::Stretch);
+    // One line a job; the state, last, takes what room is left and tells the rest in its tooltip.
+    jobsTableView_->setWordWrap(false);
+    for (const int column : {ZEKJobsTableModel::Title, ZEKJobsTableModel::Directory,
+                             ZEKJobsTableModel::Size, ZEKJobsTableModel::Printed}) {
+        jobsTableView_->horizontalHeader()->setSectionResizeMode(column,
+                                                                 QHeaderView::ResizeToContents);
+    }
     connect(jobsTableView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ZEKJobsController::updateButtons);
     // A selected row that goes leaves no selection change behind.
