@@ -67,6 +67,11 @@ void AppDelegate::applicationDidFinishLaunching()
     pathObservingController_->reportFinishedPdfsInTree();
 }
 
+QByteArray AppDelegate::spoolRoot() const
+{
+    return spoolRootPath(spoolRoot_);
+}
+
 void AppDelegate::showLoggerWindow()
 {
     userInterface_.showLoggerWindow();

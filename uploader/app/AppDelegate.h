@@ -83,6 +83,8 @@ public:
     }
     // The waiting jobs and their states, for the window's jobs table.
     ZEKJobList &jobList() { return jobList_; }
+    // The spool tree watched, as an absolute path.
+    QByteArray spoolRoot() const;
 
     // A job file left the tree (delivered by another uploader, removed by hand).
     void fileDidRemoveAtURL(const QUrl &url) override;

@@ -11,6 +11,7 @@
 #include "ZEKHeadlessInterface.h"
 #include "ZEKIdentity.h"
 #include "ZEKInstanceChannel.h"
+#include "ZEKJobsController.h"
 #include "ZEKLog.h"
 #include "ZEKNetworkController.h"
 
@@ -210,7 +211,11 @@ int runDesktop(int argc, char **argv, const Request &request)
     ZEKDesktopInterface desktop(ZEKNetworkController::sharedNetworkController(), hasSystemTray);
     const auto delegate = AppDelegate::create(desktop);
     desktop.setActions({[&delegate] { delegate->showLoggerWindow(); },
-                        [&delegate] { delegate->retryLastFaultyFileURL(); }});
+                        [&delegate] { delegate->retryLastFaultyFileURL(); },
+                        [&delegate](const QUrl &file) { delegate->uploadFile(file); },
+                        ZEKJobsController::openInDesktopViewer,
+                        [&delegate] { return delegate->uploadingResourceURL(); }});
+    desktop.setJobs(delegate->jobList(), delegate->spoolRoot());
     const bool listening = channel.listen(
         [&delegate](const QByteArray &asked) {
             if (asked == "retry") {

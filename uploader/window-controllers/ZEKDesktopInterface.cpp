@@ -1,7 +1,10 @@
 #include "ZEKDesktopInterface.h"
 
+#include "ZEKDeliveryNotices.h"
+#include "ZEKJobsController.h"
 #include "ZEKLoggerWindowController.h"
 #include "ZEKStatusItem.h"
+#include "ZEKTrayStatus.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -16,6 +19,12 @@ ZEKDesktopInterface::ZEKDesktopInterface(ZEKNetworkController &networkController
 
 ZEKDesktopInterface::~ZEKDesktopInterface() = default;
 
+void ZEKDesktopInterface::setJobs(ZEKJobList &jobs, QByteArray spoolRoot)
+{
+    jobs_ = &jobs;
+    spoolRoot_ = std::move(spoolRoot);
+}
+
 void ZEKDesktopInterface::putUpStatusItem()
 {
     if (!hasSystemTray_) {
@@ -24,12 +33,17 @@ void ZEKDesktopInterface::putUpStatusItem()
     auto *menu = new QMenu;
     menu->addAction(QApplication::translate("ZEKStatusItem", "Show Log and Devices…"),
                     [this] { actions_.showLoggerWindow(); });
+    menu->addAction(QApplication::translate("ZEKStatusItem", "Send Waiting Jobs Again"),
+                    [this] { actions_.retry(); });
     menu->addSeparator();
     menu->addAction(QApplication::translate("ZEKStatusItem", "Quit ZEK Uploader"),
                     [] { QApplication::quit(); });
     ZEKStatusItem &item = ZEKStatusItem::sharedStatusItem();
     item.setStatusItemMenu(menu);
-    item.setStatusItemIcon(QIcon(u":/StatusItemIcon.svg"_s));
+    trayStatus_ = std::make_unique<ZEKTrayStatus>(*jobs_, actions_.target, item);
+    deliveryNotices_ = std::make_unique<ZEKDeliveryNotices>([&item](const QString &text) {
+        item.statusItem()->showMessage(text, QString(), QSystemTrayIcon::Information);
+    });
     QObject::connect(item.statusItem(), &QSystemTrayIcon::messageClicked,
                      [this] { actions_.showLoggerWindow(); });
 }
@@ -39,6 +53,14 @@ void ZEKDesktopInterface::loadLoggerWindow()
     loggerWindow_ = std::make_unique<ZEKLoggerWindowController>(networkController_,
                                                                 [this] { actions_.retry(); });
     loggerWindow_->window()->setWindowIcon(QIcon(u":/StatusItemIcon.svg"_s));
+    loggerWindow_->setTarget(actions_.target);
+    jobsController_ = new ZEKJobsController(loggerWindow_->window(), *jobs_, spoolRoot_,
+                                            {actions_.sendNow, actions_.retry, actions_.open},
+                                            loggerWindow_.get());
+    if (trayStatus_) {
+        QObject::connect(loggerWindow_.get(), &ZEKLoggerWindowController::targetChanged,
+                         trayStatus_.get(), &ZEKTrayStatus::update);
+    }
     loggerWindow_->showWindow();
     if (hasSystemTray_) {
         loggerWindow_->close();
@@ -63,6 +85,13 @@ void ZEKDesktopInterface::uploadDidFail(const QUrl &file, const QString &reason)
     ZEKStatusItem::sharedStatusItem().statusItem()->showMessage(
         QApplication::translate("ZEKDesktopInterface", "Not printed: %1").arg(jobTitle(file)),
         reason, QSystemTrayIcon::Warning);
+}
+
+void ZEKDesktopInterface::uploadDidSucceed(const QUrl &file)
+{
+    if (deliveryNotices_) {
+        deliveryNotices_->jobDelivered(jobTitle(file));
+    }
 }
 
 QString ZEKDesktopInterface::jobTitle(const QUrl &file)

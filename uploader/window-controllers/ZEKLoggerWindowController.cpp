@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <QTime>
 #include <QTimer>
+#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
@@ -40,6 +41,15 @@ ZEKLoggerWindowController::ZEKLoggerWindowController(ZEKNetworkController &netwo
         window()->findChild<QPushButton *>(u"logsViewTogglingHeightButton"_s);
     alertView_ = window()->findChild<QWidget *>(u"alertView"_s);
     retryButton_ = window()->findChild<QPushButton *>(u"retryButton"_s);
+    searchAgainButton_ = window()->findChild<QPushButton *>(u"searchAgainButton"_s);
+    targetLabel_ = window()->findChild<QLabel *>(u"targetLabel"_s);
+
+    // In the middle of the table, where the devices will be.
+    searchStatusLabel_ = new QLabel(bonjourServicesTableView_->viewport());
+    searchStatusLabel_->setAlignment(Qt::AlignCenter);
+    searchStatusLabel_->setEnabled(false);
+    (new QVBoxLayout(bonjourServicesTableView_->viewport()))->addWidget(searchStatusLabel_);
+    searchStatusLabel_->hide();
 
     servicesModel_ = new ZEKServicesTableModel(this);
     bonjourServicesTableView_->setModel(servicesModel_);
@@ -50,6 +60,8 @@ ZEKLoggerWindowController::ZEKLoggerWindowController(ZEKNetworkController &netwo
     connect(logsViewTogglingHeightButton_, &QPushButton::clicked, this,
             &ZEKLoggerWindowController::toggleLogsViewHeightButtonDidClick);
     connect(retryButton_, &QPushButton::clicked, this, &ZEKLoggerWindowController::retryDidClick);
+    connect(searchAgainButton_, &QPushButton::clicked, this,
+            &ZEKLoggerWindowController::searchAgainDidClick);
 
     logsViewHeight_.setDuration(kAnimationMilliseconds);
     connect(&logsViewHeight_, &QVariantAnimation::valueChanged, this,
@@ -68,18 +80,49 @@ ZEKLoggerWindowController::~ZEKLoggerWindowController()
 void ZEKLoggerWindowController::showWindow()
 {
     ZEKWindowController::showWindow();
+    updateTargetLine();
+    searchAgainAfter(kSearchDelayMilliseconds);
+}
+
+void ZEKLoggerWindowController::setTarget(std::function<QUrl()> target)
+{
+    target_ = std::move(target);
+    updateTargetLine();
+}
+
+void ZEKLoggerWindowController::updateTargetLine()
+{
+    if (target_) {
+        const QUrl target = target_();
+        targetLabel_->setText(
+            target.isValid()
+                ? tr("Jobs go to: %1").arg(QString::fromUtf8(target.toEncoded(QUrl::FullyEncoded)))
+                : tr("Jobs go nowhere: the settings make no address of a device"));
+    }
+}
+
+void ZEKLoggerWindowController::searchAgainDidClick()
+{
+    searchAgainAfter(0);
+}
+
+void ZEKLoggerWindowController::searchAgainAfter(int delay)
+{
     servicesModel_->removeAllServices();
-    QTimer::singleShot(kSearchDelayMilliseconds, this,
-                       &ZEKLoggerWindowController::searchForDevices);
+    searchAgainButton_->setEnabled(false);
+    searchStatusLabel_->setText(tr("Searching…"));
+    searchStatusLabel_->show();
+    QTimer::singleShot(delay, this, &ZEKLoggerWindowController::searchForDevices);
 }
 
 void ZEKLoggerWindowController::searchForDevices()
 {
     const QPointer<ZEKLoggerWindowController> self(this);
+    // A search asked for while another runs is dropped: the one running fills the table.
     networkController_.bonjourSearchAvailableServicesWithCompletion(
         [self](const ZEKServicesTableModel::Services &services) {
             if (self) {
-                self->servicesModel_->addServices(services);
+                self->searchDidFinish(services);
             }
         },
         [self](const std::shared_ptr<zek::NetService> &service) {
@@ -87,6 +130,14 @@ void ZEKLoggerWindowController::searchForDevices()
                 self->servicesModel_->serviceDidResolve(service.get());
             }
         });
+}
+
+void ZEKLoggerWindowController::searchDidFinish(const ZEKServicesTableModel::Services &services)
+{
+    servicesModel_->addServices(services);
+    searchAgainButton_->setEnabled(true);
+    searchStatusLabel_->setText(tr("No devices found"));
+    searchStatusLabel_->setVisible(services.isEmpty());
 }
 
 void ZEKLoggerWindowController::log(const QString &text)
@@ -141,6 +192,8 @@ void ZEKLoggerWindowController::doubleClickOnRow(int row)
             ZEKNetworkController::extractIPaddressFromData(service->addresses().first()));
     }
     defaults.setPort(QString::number(service->port()));
+    updateTargetLine();
+    emit targetChanged();
 }
 
 void ZEKLoggerWindowController::toggleLogsViewHeightButtonDidClick()

@@ -4,6 +4,7 @@
 #include "ZEKServicesTableModel.h"
 #include "ZEKWindowController.h"
 
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -13,10 +14,13 @@
 class ZEKNetworkController;
 
 // The logger window: the application log, the table of laser devices on the
-// network and the retry alert. Every showing empties the table and searches
-// again half a second later; a double-click on a device that has resolved
-// makes it the upload target (its host name, or else its address, and its
-// port go into the settings).
+// network, the line that says where jobs go, and the retry alert. Every
+// showing empties the table and searches again half a second later, as does
+// the "Search Again" button at once; the table says "Searching…" meanwhile and
+// "No devices found" after a search that found none. A double-click on a
+// device that has resolved makes it the upload target (its host name, or else
+// its address, and its port go into the settings). The jobs table is the
+// window's too, run by a ZEKJobsController.
 class ZEKLoggerWindowController : public ZEKWindowController {
     Q_OBJECT
 
@@ -33,6 +37,9 @@ public:
     ~ZEKLoggerWindowController() override;
 
     void showWindow() override;
+    // What the settings make the upload target, read again at every showing and
+    // after every change of target made here.
+    void setTarget(std::function<QUrl()> target);
     // Appends "[HH:mm:ss ] text\n" without moving the view.
     void log(const QString &text);
 
@@ -47,14 +54,28 @@ public:
     QPushButton *logsViewTogglingHeightButton() const { return logsViewTogglingHeightButton_; }
     QWidget *alertView() const { return alertView_; }
     QPushButton *retryButton() const { return retryButton_; }
+    QPushButton *searchAgainButton() const { return searchAgainButton_; }
+    // Over the services table: what the search is at, hidden while devices are shown.
+    QLabel *searchStatusLabel() const { return searchStatusLabel_; }
+    // "Jobs go to: <URL>".
+    QLabel *targetLabel() const { return targetLabel_; }
 
     void doubleClickOnRow(int row);
     void toggleLogsViewHeightButtonDidClick();
     void retryDidClick();
+    void searchAgainDidClick();
+
+signals:
+    // A device was made the target.
+    void targetChanged();
 
 private:
     void updateAlertView();
+    void updateTargetLine();
+    // Empties the table and searches after `delay` milliseconds.
+    void searchAgainAfter(int delay);
     void searchForDevices();
+    void searchDidFinish(const ZEKServicesTableModel::Services &services);
 
     ZEKNetworkController &networkController_;
     std::function<void()> retry_;
@@ -66,5 +87,9 @@ private:
     QPushButton *logsViewTogglingHeightButton_ = nullptr;
     QWidget *alertView_ = nullptr;
     QPushButton *retryButton_ = nullptr;
+    QPushButton *searchAgainButton_ = nullptr;
+    QLabel *searchStatusLabel_ = nullptr;
+    QLabel *targetLabel_ = nullptr;
+    std::function<QUrl()> target_;
     QVariantAnimation logsViewHeight_;
 };

@@ -49,7 +49,7 @@ QVariant ZEKServicesTableModel::headerData(int section, Qt::Orientation orientat
         return QVariant();
     }
     static const QStringList titles = {u"Name"_s, u"IP address"_s, u"Host name"_s, u"Port"_s,
-                                       u"qwe"_s};
+                                       u"Info"_s};
     return titles.value(section);
 }
 

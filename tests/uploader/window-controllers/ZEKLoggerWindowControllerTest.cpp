@@ -107,6 +107,8 @@ TEST_F(LoggerWindowTest, SortsByEveryColumnAndByAddressWithEmptyOnesFirst)
                     QByteArray("\x05qwe=a", 6));
     reported(u"quil C"_s)->resolveAs(u"c.local."_s, 10, {ipv4SocketAddress("192.168.1.10")});
     EXPECT_EQ(column(ZEKServicesTableModel::TXTRecord), (QStringList{u"a"_s, u""_s, u""_s, u""_s}));
+    EXPECT_EQ(window.servicesModel()->headerData(ZEKServicesTableModel::TXTRecord, Qt::Horizontal),
+              u"Info"_s);
 
     window.bonjourServicesTableView()->sortByColumn(ZEKServicesTableModel::Ip, Qt::AscendingOrder);
     // Text order, not numeric; services without addresses keep their order.
@@ -130,9 +132,12 @@ TEST_F(LoggerWindowTest, SortsByEveryColumnAndByAddressWithEmptyOnesFirst)
 
 TEST_F(LoggerWindowTest, DoubleClickMakesAResolvedDeviceTheTarget)
 {
-    showAndSearch();
     ZEKDefaults &defaults = ZEKDefaults::standardUserDefaults();
     defaults.defineZEKDefaultsForce(true);
+    window.setTarget(
+        [&defaults] { return QUrl(u"http://%1:%2/print"_s.arg(defaults.ip(), defaults.port())); });
+    showAndSearch();
+    EXPECT_EQ(window.targetLabel()->text(), u"Jobs go to: http://zek-laser.local:5004/print"_s);
 
     // Not resolved yet: nothing to store, and its port would be -1.
     doubleClick(0);
@@ -147,6 +152,29 @@ TEST_F(LoggerWindowTest, DoubleClickMakesAResolvedDeviceTheTarget)
     doubleClick(1);
     EXPECT_EQ(defaults.ip(), u"10.0.0.8"_s);
     EXPECT_EQ(defaults.port(), u"8010"_s);
+    EXPECT_EQ(window.targetLabel()->text(), u"Jobs go to: http://10.0.0.8:8010/print"_s);
+}
+
+TEST_F(LoggerWindowTest, SearchAgainSaysSearchingThenWhetherItFoundNone)
+{
+    showAndSearch();
+    QLabel *status = window.searchStatusLabel();
+    EXPECT_TRUE(status->isHidden());
+
+    discovery.browser->serviceAnswers[u"local."_s] = {{u"office copier"_s, false}};
+    window.searchAgainButton()->click();
+    EXPECT_EQ(window.servicesModel()->rowCount(), 0);
+    EXPECT_FALSE(status->isHidden());
+    EXPECT_EQ(status->text(), u"Searching…"_s);
+    EXPECT_FALSE(window.searchAgainButton()->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return window.searchAgainButton()->isEnabled(); }));
+    EXPECT_EQ(status->text(), u"No devices found"_s);
+    EXPECT_FALSE(status->isHidden());
+
+    discovery.browser->serviceAnswers[u"local."_s] = {{u"quil A"_s, false}};
+    window.searchAgainButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return window.servicesModel()->rowCount() == 1; }));
+    EXPECT_TRUE(status->isHidden());
 }
 
 TEST_F(LoggerWindowTest, LogAreaTogglesAndTheAlertOpensAndCloses)
@@ -184,6 +212,9 @@ TEST(ZEKDesktopInterface, LaunchLeavesTheWindowOpenOnlyWithoutATray)
         ZEKNetworkController networkController(discovery);
         ZEKDesktopInterface desktop(networkController, hasSystemTray);
         const auto delegate = AppDelegate::create(desktop, spool.path());
+        desktop.setActions(
+            {{}, {}, {}, {}, [&delegate] { return delegate->uploadingResourceURL(); }});
+        desktop.setJobs(delegate->jobList(), delegate->spoolRoot());
         delegate->applicationDidFinishLaunching();
         ZEKLoggerWindowController *window = desktop.loggerWindowController();
         ASSERT_NE(window, nullptr);
