@@ -6,15 +6,25 @@
 // resolved is -1). Backslashes, tabs and line breaks inside a field are
 // written \\, \t and \n. Exit status: 0, or 2 for wrong usage.
 
+#include "ZEKIdentity.h"
 #include "ZEKLog.h"
 #include "ZEKNetworkController.h"
 #include "ZEKServiceTransformers.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 namespace {
+
+void print(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
 
 void writeLine(const QByteArray &text)
 {
@@ -45,11 +55,36 @@ QByteArray deviceLine(const std::shared_ptr<zek::NetService> &service)
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
-    bool valid = arguments.size() <= 2;
-    const double seconds = arguments.size() == 2 ? arguments.at(1).toDouble(&valid) : 5.0;
+    QCoreApplication::setApplicationName(u"zek-discover"_s);
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(zek::kVersion));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Searches for devices as the logger window does, prints the log's lines as they come, "
+        "then one line per device found:\n"
+        "name, host name, IPv4 address, port and TXT \"qwe\" value, separated by tabs."_s);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(u"SECONDS"_s,
+                                 u"How long to search: more than 0, at most 3600 (default 5)."_s,
+                                 u"[SECONDS]"_s);
+    if (!parser.parse(QCoreApplication::arguments())) {
+        print(stderr, u"zek-discover: %1\nTry 'zek-discover --help'.\n"_s.arg(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(u"help"_s)) {
+        print(stdout, parser.helpText());
+        return 0;
+    }
+    if (parser.isSet(u"version"_s)) {
+        print(stdout, u"zek-discover %1\n"_s.arg(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    const QStringList arguments = parser.positionalArguments();
+    bool valid = arguments.size() <= 1;
+    const double seconds = arguments.size() == 1 ? arguments.at(0).toDouble(&valid) : 5.0;
     if (!valid || !(seconds > 0 && seconds <= 3600)) {
-        std::fputs("usage: zek-discover [SECONDS]   (0 < SECONDS <= 3600, default 5)\n", stderr);
+        print(stderr, u"zek-discover: SECONDS is a number more than 0, at most 3600\n"
+                      "Try 'zek-discover --help'.\n"_s);
         return 2;
     }
 

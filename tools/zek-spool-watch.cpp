@@ -1,8 +1,9 @@
-// zek-spool-watch [-v] [DIR]: watches the spool tree as the uploader does and prints a line for
-// every finished PDF it would upload; with -v also every event it is told of. For finding out why
-// a job was or was not picked up.
+// zek-spool-watch [-v|--verbose] [DIR]: watches the spool tree as the uploader does and prints a
+// line for every finished PDF it would upload; with -v also every event it is told of. For finding
+// out why a job was or was not picked up.
 
 #include "FileNames.h"
+#include "ZEKIdentity.h"
 #include "ZEKPathObservingController.h"
 
 #include <QCommandLineParser>
@@ -45,20 +46,39 @@ private:
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zek-spool-watch"));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(zek::kVersion));
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Prints each finished PDF that arrives in the spool tree, as ZEKUploader "
                        "sees it. Runs until interrupted."));
     parser.addHelpOption();
-    const QCommandLineOption verbose(QStringLiteral("v"),
+    // -v is taken by --verbose here, so the version has its long name only.
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Displays version information."));
+    const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
                                      QStringLiteral("Also print every event delivered."));
-    parser.addOption(verbose);
+    parser.addOptions({version, verbose});
     parser.addPositionalArgument(QStringLiteral("DIR"),
-                                 QStringLiteral("The tree to watch (default %1).").arg(kSpoolRoot));
-    parser.process(application);
+                                 QStringLiteral("The tree to watch (default %1).").arg(kSpoolRoot),
+                                 QStringLiteral("[DIR]"));
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::cerr << "zek-spool-watch: " << parser.errorText().toStdString()
+                  << "\nTry 'zek-spool-watch --help'." << std::endl;
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::cout << parser.helpText().toStdString() << std::flush;
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::cout << "zek-spool-watch " << zek::kVersion << std::endl;
+        return 0;
+    }
     const QStringList arguments = parser.positionalArguments();
     if (arguments.size() > 1) {
-        parser.showHelp(2);
+        std::cerr << "zek-spool-watch: one DIR at most\nTry 'zek-spool-watch --help'." << std::endl;
+        return 2;
     }
     const QString directory = arguments.isEmpty() ? kSpoolRoot : arguments.first();
 

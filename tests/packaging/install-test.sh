@@ -3,7 +3,8 @@
 # Stages the installation and checks the backend's mode (CUPS runs a backend
 # as root only when it is mode 0700 and owned by root), the queue's filters
 # (CUPS runs only filters that others cannot write), that the PPD passes
-# cupstestppd with them and that the print server's systemd unit verifies.
+# cupstestppd with them, that the print server's systemd unit verifies, that
+# every command has its manual page and that the AppStream metadata validates.
 set -u
 build=$1 backend_dir=$2 ppd_dir=$3 filter_dir=$4
 stage=$(mktemp -d)
@@ -40,9 +41,22 @@ expect "the spool root is made at boot" \
 unit="$stage/usr/lib/systemd/system/zek-uploader.service"
 expect "print server unit installed" "$(test -f "$unit" && echo yes)" yes
 if command -v systemd-analyze >/dev/null && [ -f "$unit" ]; then
-    # Pointed at the staged program, which is not installed here.
+    # Pointed at the staged program, which is not installed here; its manual page is not either.
     sed "s|/usr/bin/ZEKUploader|$stage/usr/bin/ZEKUploader|" "$unit" >"$stage/zek-uploader.service"
     expect "systemd-analyze verify passes, silently" \
-        "$(systemd-analyze verify "$stage/zek-uploader.service" 2>&1; echo "status $?")" "status 0"
+        "$(systemd-analyze verify --man=no "$stage/zek-uploader.service" 2>&1; echo "status $?")" "status 0"
+fi
+for page in man1/ZEKUploader.1 man1/zek-upload.1 man1/zek-discover.1 man1/zek-spool-watch.1 \
+    man1/zek-jobs.1 man1/zek-device-sim.1 man8/zekprinter.8; do
+    expect "manual page $page" "$(gzip -dc "$stage/usr/share/man/$page.gz" 2>/dev/null | grep -c '^\.SH EXIT STATUS')" 1
+done
+metainfo="$stage/usr/share/metainfo/com.zek.ZEKUploader.metainfo.xml"
+if command -v appstreamcli >/dev/null; then
+    expect "AppStream metadata validates" \
+        "$(appstreamcli validate --no-net "$metainfo" >"$stage/appstream.log" 2>&1; echo $?)" 0
+    grep -v "^$" "$stage/appstream.log" | grep -v "Validation was successful"
+else
+    echo "FAILED: appstreamcli is missing"
+    failures=$((failures + 1))
 fi
 [ $failures -eq 0 ]
