@@ -117,3 +117,8 @@ void ZEKDefaults::resetZEKDefaults()
         unwritten().remove(key);
     }
 }
+
+QString ZEKDefaults::fileName() const
+{
+    return store()->fileName();
+}

@@ -34,6 +34,9 @@ public:
     // Removes all four, so that the next defineZEKDefaultsForce puts the defaults back.
     void resetZEKDefaults();
 
+    // The user's settings file, for those who watch it.
+    QString fileName() const;
+
 private:
     ZEKDefaults() = default;
 };

@@ -4,6 +4,7 @@
 #include "ZEKNetworkController.h"
 #include "ui_ZEKLoggerWindow.h"
 
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QTime>
@@ -88,6 +89,18 @@ void ZEKLoggerWindowController::setTarget(std::function<QUrl()> target)
 {
     target_ = std::move(target);
     updateTargetLine();
+    // The settings file may be edited by hand (or replaced whole, as editors do): the line
+    // follows. Its folder is watched too, for a file that is made or replaced.
+    const QString file = ZEKDefaults::standardUserDefaults().fileName();
+    settingsWatcher_.addPaths({file, QFileInfo(file).absolutePath()});
+    const auto changed = [this, file] {
+        if (!settingsWatcher_.files().contains(file) && QFileInfo::exists(file)) {
+            settingsWatcher_.addPath(file);
+        }
+        updateTargetLine();
+    };
+    connect(&settingsWatcher_, &QFileSystemWatcher::fileChanged, this, changed);
+    connect(&settingsWatcher_, &QFileSystemWatcher::directoryChanged, this, changed);
 }
 
 void ZEKLoggerWindowController::updateTargetLine()

@@ -4,6 +4,7 @@
 #include "ZEKServicesTableModel.h"
 #include "ZEKWindowController.h"
 
+#include <QFileSystemWatcher>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -37,8 +38,9 @@ public:
     ~ZEKLoggerWindowController() override;
 
     void showWindow() override;
-    // What the settings make the upload target, read again at every showing and
-    // after every change of target made here.
+    // What the settings make the upload target, read again at every showing,
+    // after every change of target made here and whenever the settings file
+    // changes.
     void setTarget(std::function<QUrl()> target);
     // Appends "[HH:mm:ss ] text\n" without moving the view.
     void log(const QString &text);
@@ -91,5 +93,6 @@ private:
     QLabel *searchStatusLabel_ = nullptr;
     QLabel *targetLabel_ = nullptr;
     std::function<QUrl()> target_;
+    QFileSystemWatcher settingsWatcher_;
     QVariantAnimation logsViewHeight_;
 };

@@ -12,6 +12,7 @@
 
 #include <QHeaderView>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -153,6 +154,15 @@ TEST_F(LoggerWindowTest, DoubleClickMakesAResolvedDeviceTheTarget)
     EXPECT_EQ(defaults.ip(), u"10.0.0.8"_s);
     EXPECT_EQ(defaults.port(), u"8010"_s);
     EXPECT_EQ(window.targetLabel()->text(), u"Jobs go to: http://10.0.0.8:8010/print"_s);
+
+    // The settings file edited by hand, as an editor does: written anew beside, then renamed.
+    QSaveFile file(defaults.fileName());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[General]\nip=laser.local\nport=5004\n");
+    ASSERT_TRUE(file.commit());
+    EXPECT_TRUE(waitUntil([&] {
+        return window.targetLabel()->text() == u"Jobs go to: http://laser.local:5004/print"_s;
+    })) << window.targetLabel()->text().toStdString();
 }
 
 TEST_F(LoggerWindowTest, SearchAgainSaysSearchingThenWhetherItFoundNone)
