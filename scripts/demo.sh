@@ -14,13 +14,15 @@ demo=$(mktemp -d /tmp/zek-demo.XXXXXX)
 chmod 0755 "$demo"
 (cd build && cpack -G DEB -B "$demo/package" >/dev/null)
 
-if ! lpstat -r 2>/dev/null | grep -q "is running"; then
+if ! LC_ALL=C lpstat -r 2>/dev/null | grep -q "is running"; then
     echo "Starting cupsd"
     cupsd
 fi
 echo "Installing $(basename "$demo"/package/zek-print_*.deb)"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --reinstall --no-install-recommends \
     "$demo"/package/zek-print_*.deb >/dev/null
+# The package makes the queue on its first installation only; a reinstallation keeps the admin's.
+lpstat -v ZEK >/dev/null 2>&1 || lpadmin -p ZEK -E -v zekprinter:/ -P /usr/share/ppd/zek/zekprinter.ppd
 echo "Queue: $(lpstat -v ZEK)"
 
 # The user who prints and whose uploader delivers: whoever ran sudo, else root.
