@@ -37,6 +37,33 @@ void EventBatch::refine(const QByteArray &path, quint32 flags)
     }
 }
 
+void EventBatch::move(const QByteArray &from, const QByteArray &to)
+{
+    const QByteArray below = from + '/';
+    bool moved = false;
+    for (Entry &entry : entries_) {
+        if (entry.path.startsWith(below)) {
+            entry.path = to + entry.path.mid(from.size());
+            moved = true;
+        }
+    }
+    if (!moved) {
+        return;
+    }
+    // The index again, one entry per path, in the order paths first appeared.
+    std::vector<Entry> entries = std::exchange(entries_, {});
+    index_.clear();
+    for (const Entry &entry : entries) {
+        const auto found = index_.constFind(entry.path);
+        if (found != index_.constEnd()) {
+            entries_[*found].flags |= entry.flags;
+        } else {
+            index_.insert(entry.path, entries_.size());
+            entries_.push_back(entry);
+        }
+    }
+}
+
 std::vector<EventBatch::Entry> EventBatch::take()
 {
     index_.clear();

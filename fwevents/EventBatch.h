@@ -21,6 +21,9 @@ public:
     void add(const QByteArray &path, quint32 flags);
     // Adds flags to an entry still held; does nothing once it has been taken.
     void refine(const QByteArray &path, quint32 flags);
+    // A directory moved within the tree: the entries held below `from` now name their items
+    // below `to`, where they are, merged with any already held there.
+    void move(const QByteArray &from, const QByteArray &to);
 
     bool isEmpty() const { return entries_.empty(); }
     std::vector<Entry> take();

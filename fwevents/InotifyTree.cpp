@@ -260,6 +260,8 @@ void InotifyTree::handleTreeEntry(const Node &node, const inotify_event &event, 
                 batch.refine(move.path, type); // the old name is gone: it had the new one's type
                 return;
             }
+            // What is held of the directory's items is reported where they are now.
+            batch.move(move.path, path);
             // The same watches, now under the new name; set up anew, so that an earlier move
             // that took them along cannot drop them.
             bool watched = false;
@@ -274,7 +276,9 @@ void InotifyTree::handleTreeEntry(const Node &node, const inotify_event &event, 
                 }
             }
             if (!watched) {
-                watchTree(path, node.treeOf, nullptr); // its watches went meanwhile
+                // Never watched (filled and moved before its creation was read), or its
+                // watches went meanwhile: what is in it arrives now.
+                watchTree(path, node.treeOf, &batch);
             }
             return;
         }

@@ -185,6 +185,33 @@ TEST_F(SpoolWatch, ReportsEveryJobWhateverHappensToTheTree)
     EXPECT_FALSE(watch.output().contains("outside"));
 }
 
+// A directory moved within the tree: each of its jobs is reported once, where it is now.
+TEST_F(SpoolWatch, ReportsTheJobsOfADirectoryMovedInsideTheTreeOnceWhereTheyAre)
+{
+    ASSERT_TRUE(QDir().mkpath(kRoot));
+    BackgroundProcess watch(kWatch, {});
+    ASSERT_TRUE(watch.waitForError("watching " + kRoot.toUtf8())) << watch.error().data();
+    // Filled, then renamed, before the watcher read that it was made.
+    ASSERT_EQ(kill(static_cast<pid_t>(watch.processId()), SIGSTOP), 0);
+    ASSERT_TRUE(QDir().mkpath(kRoot + QStringLiteral("/u.new")));
+    finishJob(kRoot + QStringLiteral("/u.new"), QStringLiteral("job_1 filled"));
+    ASSERT_TRUE(move(kRoot + QStringLiteral("/u.new"), kRoot + QStringLiteral("/u")));
+    ASSERT_EQ(kill(static_cast<pid_t>(watch.processId()), SIGCONT), 0);
+    // Archived in place within the watcher's one-second window.
+    ASSERT_TRUE(QDir().mkpath(kRoot + QStringLiteral("/a")));
+    QThread::msleep(300);
+    finishJob(kRoot + QStringLiteral("/a"), QStringLiteral("job_2 archived"));
+    QThread::msleep(200);
+    ASSERT_TRUE(move(kRoot + QStringLiteral("/a"), kRoot + QStringLiteral("/a.old")));
+
+    const QByteArray filled = appeared(kRoot + QStringLiteral("/u/job_1 filled.pdf"));
+    const QByteArray archived = appeared(kRoot + QStringLiteral("/a.old/job_2 archived.pdf"));
+    EXPECT_TRUE(watch.waitForOutput(filled, 10000)) << watch.output().data();
+    EXPECT_TRUE(watch.waitForOutput(archived, 10000)) << watch.output().data();
+    watch.readMore(1500);
+    EXPECT_EQ(watch.output().count("Printed PDF appeared: "), 2) << watch.output().data();
+}
+
 // The spool root moved to another disk by a link, and a relative root that is not there yet.
 TEST_F(SpoolWatch, FollowsTheSpoolRootWhereverItsPathLeads)
 {
