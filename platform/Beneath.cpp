@@ -106,7 +106,7 @@ QByteArray relativeTo(const QByteArray &top, const QByteArray &path)
     return path.startsWith(prefix) ? path.mid(prefix.size()) : QByteArray();
 }
 
-bool isRegularFileBeneath(const QByteArray &top, const QByteArray &path)
+bool isRegularFileBeneath(const QByteArray &top, const QByteArray &path, struct stat *status)
 {
     const QByteArray relative = relativeTo(top, path);
     if (relative.isEmpty()) {
@@ -121,11 +121,14 @@ bool isRegularFileBeneath(const QByteArray &top, const QByteArray &path)
     if (directory < 0) {
         return false;
     }
-    struct stat status {};
+    struct stat found {};
     const bool regular =
-        fstatat(directory, lastStep(relative).constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(status.st_mode);
+        fstatat(directory, lastStep(relative).constData(), &found, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(found.st_mode);
     close(directory);
+    if (regular && status) {
+        *status = found;
+    }
     return regular;
 }
 

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+struct stat;
+
 // Opening a path of a tree that other users may write to, such as the spool tree, where any
 // directory of a path may have been swapped for a symbolic link a moment ago: such a path is
 // resolved beneath an open descriptor of the tree's top, and no symbolic link is followed in any
@@ -23,8 +25,10 @@ int openBeneathStepByStep(int directory, const QByteArray &relative, int flags);
 // itself, a null array when the path is not below it.
 QByteArray relativeTo(const QByteArray &top, const QByteArray &path);
 
-// Whether `path`, below the directory `top`, is a regular file now, reached without a link.
-bool isRegularFileBeneath(const QByteArray &top, const QByteArray &path);
+// Whether `path`, below the directory `top`, is a regular file now, reached without a link;
+// its status in `status`, if given.
+bool isRegularFileBeneath(const QByteArray &top, const QByteArray &path,
+                          struct stat *status = nullptr);
 
 // The directory part of a relative path ("" for a bare name) and its last step.
 QByteArray directoryPart(const QByteArray &relative);

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QThread>
 #include <csignal>
 #include <fcntl.h>
@@ -210,6 +211,34 @@ TEST_F(SpoolWatch, ReportsTheJobsOfADirectoryMovedInsideTheTreeOnceWhereTheyAre)
     EXPECT_TRUE(watch.waitForOutput(archived, 10000)) << watch.output().data();
     watch.readMore(1500);
     EXPECT_EQ(watch.output().count("Printed PDF appeared: "), 2) << watch.output().data();
+}
+
+// Events lost while 6,000 jobs were spooled, and more spooled while it catches up: each job is
+// reported once, by the scan or by its own event, never by both.
+TEST_F(SpoolWatch, ReportsEachJobOnceAcrossLostEvents)
+{
+    const QString user = kRoot + QStringLiteral("/daemon");
+    ASSERT_TRUE(QDir().mkpath(user));
+    BackgroundProcess watch(kWatch, {});
+    ASSERT_TRUE(watch.waitForError("watching " + kRoot.toUtf8())) << watch.error().data();
+    ASSERT_EQ(kill(static_cast<pid_t>(watch.processId()), SIGSTOP), 0);
+    for (int job = 1; job <= 6000; ++job) {
+        finishJob(user, QStringLiteral("job_%1 Lost").arg(job));
+    }
+    ASSERT_EQ(kill(static_cast<pid_t>(watch.processId()), SIGCONT), 0);
+    for (int job = 6001; job <= 6300; ++job) {
+        finishJob(user, QStringLiteral("job_%1 Caught").arg(job));
+    }
+    EXPECT_TRUE(watch.waitForOutput(appeared(user + QStringLiteral("/job_6300 Caught.pdf"))));
+    for (int waited = 0; watch.output().count("Printed PDF appeared: ") < 6300 && waited < 30;
+         ++waited) {
+        watch.readMore(1000);
+    }
+    watch.readMore(1500);
+    const QList<QByteArray> lines = watch.output().split('\n');
+    const QSet<QByteArray> distinct(lines.cbegin(), lines.cend());
+    EXPECT_EQ(watch.output().count("Printed PDF appeared: "), 6300);
+    EXPECT_EQ(distinct.size() - 1, 6300); // and the empty last line
 }
 
 // The spool root moved to another disk by a link, and a relative root that is not there yet.

@@ -39,6 +39,7 @@ void ZEKPathObservingController::startObserving()
     if (isObserving_) {
         return;
     }
+    reported_.clear(); // a new watch reports afresh
     // Absolute now: a later change of directory must not move the tree watched or scanned.
     const QByteArray path = absoluteObservingPath();
     setEvents(std::make_shared<FWEvents>(QList<QUrl>{zek::fileURL(path)}, this,
@@ -62,9 +63,13 @@ void ZEKPathObservingController::URLWatcher(FWEvents &watcher, const FWEvent &ev
         eventOccurred.isKernelDropped()) {
         reportFinishedPdfsIn(zek::localPath(watcher.watchedURLs().constFirst()),
                              !watcher.ignoreEventsFromSubDirectories());
-    } else if (isFinishedPdf(eventOccurred)) {
-        report(eventOccurred.URL());
+        return;
+    }
+    struct stat status {};
+    if (isFinishedPdf(eventOccurred, &status)) {
+        report(eventOccurred.URL(), identityOf(status));
     } else if (isGonePdf(eventOccurred)) {
+        reported_.remove(zek::localPath(eventOccurred.URL()));
         if (const auto delegate = delegate_.lock()) {
             delegate->fileDidRemoveAtURL(eventOccurred.URL());
         }
@@ -74,11 +79,12 @@ void ZEKPathObservingController::URLWatcher(FWEvents &watcher, const FWEvent &ev
 // Renamed into place, not written there, under a ".pdf" name, and still there as a regular file,
 // reached without a link: the source side of a rename carries the same flags but is gone, and a
 // link planted in a world-writable directory is no job.
-bool ZEKPathObservingController::isFinishedPdf(const FWEvent &event) const
+bool ZEKPathObservingController::isFinishedPdf(const FWEvent &event, struct stat *status) const
 {
     const QByteArray path = zek::localPath(event.URL());
     return !path.isEmpty() && event.isFile() && event.isRenamed() && !event.isModified() &&
-           hasPdfExtension(path) && zek::isRegularFileBeneath(absoluteObservingPath(), path);
+           hasPdfExtension(path) &&
+           zek::isRegularFileBeneath(absoluteObservingPath(), path, status);
 }
 
 // Removed or renamed away under a ".pdf" name, and not there now.
@@ -91,7 +97,11 @@ bool ZEKPathObservingController::isGonePdf(const FWEvent &event) const
 
 QList<QUrl> ZEKPathObservingController::finishedPdfsInTree() const
 {
-    return finishedPdfsIn(absoluteObservingPath(), observeSubpaths_);
+    QList<QUrl> files;
+    for (const auto &[file, identity] : finishedPdfsIn(absoluteObservingPath(), observeSubpaths_)) {
+        files.append(file);
+    }
+    return files;
 }
 
 void ZEKPathObservingController::reportFinishedPdfsInTree()
@@ -99,17 +109,17 @@ void ZEKPathObservingController::reportFinishedPdfsInTree()
     reportFinishedPdfsIn(absoluteObservingPath(), observeSubpaths_);
 }
 
-QList<QUrl> ZEKPathObservingController::finishedPdfsIn(const QByteArray &root,
-                                                       bool withSubpaths) const
+QList<std::pair<QUrl, ZEKPathObservingController::Identity>>
+ZEKPathObservingController::finishedPdfsIn(const QByteArray &root, bool withSubpaths) const
 {
-    std::vector<std::pair<std::pair<qint64, qint64>, QByteArray>> found;
+    std::vector<std::pair<Identity, QByteArray>> found;
     const TreeWalk walk(
         [](const QByteArray &) { return true; },
         [&](const TreeWalk::Entry &entry) {
             struct stat status {};
             if (entry.type == fs::file_type::regular && hasPdfExtension(entry.path) &&
                 fstatat(entry.directory, entry.name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
-                found.push_back({{status.st_mtim.tv_sec, status.st_mtim.tv_nsec}, entry.path});
+                found.push_back({identityOf(status), entry.path});
             }
         },
         [](const QByteArray &directory, const std::error_code &error) {
@@ -117,31 +127,57 @@ QList<QUrl> ZEKPathObservingController::finishedPdfsIn(const QByteArray &root,
                            zek::displayPath(directory).toStdString() + ": " + error.message());
         });
     walk.walk(root, withSubpaths);
-    std::sort(found.begin(), found.end());
-    QList<QUrl> files;
-    for (const auto &[modified, path] : found) {
-        files.append(zek::fileURL(path));
+    // Oldest first.
+    std::sort(found.begin(), found.end(), [](const auto &one, const auto &other) {
+        return std::tie(one.first.modified, one.second) <
+               std::tie(other.first.modified, other.second);
+    });
+    QList<std::pair<QUrl, Identity>> files;
+    for (const auto &[identity, path] : found) {
+        files.append({zek::fileURL(path), identity});
     }
     return files;
 }
 
 void ZEKPathObservingController::reportFinishedPdfsIn(const QByteArray &root, bool withSubpaths)
 {
+    const QList<std::pair<QUrl, Identity>> found = finishedPdfsIn(root, withSubpaths);
+    // What is not in the tree any more need not be remembered; what is there and was reported
+    // before is not reported again.
+    QHash<QByteArray, Identity> present;
+    for (const auto &[file, identity] : found) {
+        present.insert(zek::localPath(file), identity);
+    }
+    for (auto known = reported_.begin(); known != reported_.end();) {
+        known =
+            present.value(known.key()) == known.value() ? std::next(known) : reported_.erase(known);
+    }
     // The delegate may stop observing on a report; then the reports are over too.
     const std::shared_ptr<FWEvents> scanning = events_;
-    for (const QUrl &file : finishedPdfsIn(root, withSubpaths)) {
+    for (const auto &[file, identity] : found) {
         if (events_ != scanning) {
             return;
         }
-        report(file);
+        report(file, identity);
     }
 }
 
-void ZEKPathObservingController::report(const QUrl &url)
+void ZEKPathObservingController::report(const QUrl &url, const Identity &identity)
 {
+    const QByteArray path = zek::localPath(url);
+    if (reported_.value(path) == identity) {
+        return; // once: a rescan after lost events, or a late event of a file it found
+    }
+    reported_.insert(path, identity);
     if (const auto delegate = delegate_.lock()) {
         delegate->fileDidCreatedAtURL(url);
     }
+}
+
+ZEKPathObservingController::Identity
+ZEKPathObservingController::identityOf(const struct stat &status)
+{
+    return {status.st_ino, qint64(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
 }
 
 QByteArray ZEKPathObservingController::absoluteObservingPath() const

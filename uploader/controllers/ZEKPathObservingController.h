@@ -3,8 +3,11 @@
 #include "FWEvents.h"
 #include "ZEKPathObservingDelegate.h"
 
+#include <QHash>
 #include <QString>
 #include <memory>
+
+struct stat;
 
 // Watches one directory tree and tells its delegate about each file that has just been renamed
 // into place under a ".pdf" name: how the print backend finishes a job. A ".pdf" file written
@@ -13,8 +16,9 @@
 // URLs).
 //
 // When events were lost (the stream says so) the tree is scanned instead and every regular
-// ".pdf" file in it is reported, so that no finished job is missed; one may then be reported
-// twice. What the scan cannot read is passed over, never the rest of the tree; it is logged
+// ".pdf" file in it is reported, so that no finished job is missed. Each file is reported once
+// while it stays (the same inode with the same modification time), however many events or
+// scans name it. What the scan cannot read is passed over, never the rest of the tree; it is logged
 // unless it is just another user's directory.
 //
 // The delegate may stop observing from inside its notice; nothing more is reported then.
@@ -71,12 +75,21 @@ public:
     void printEventFlags(const FWEvent &event) const;
 
 private:
-    bool isFinishedPdf(const FWEvent &event) const;
+    // A file as it was reported: the same inode with the same modification time is the same job.
+    struct Identity {
+        quint64 inode = 0;
+        qint64 modified = 0;
+        bool operator==(const Identity &) const = default;
+    };
+    static Identity identityOf(const struct stat &status);
+
+    bool isFinishedPdf(const FWEvent &event, struct stat *status) const;
     bool isGonePdf(const FWEvent &event) const;
-    QList<QUrl> finishedPdfsIn(const QByteArray &root, bool withSubpaths) const;
+    QList<std::pair<QUrl, Identity>> finishedPdfsIn(const QByteArray &root,
+                                                    bool withSubpaths) const;
     // Below the top only when the watcher reports from there.
     void reportFinishedPdfsIn(const QByteArray &root, bool withSubpaths);
-    void report(const QUrl &url);
+    void report(const QUrl &url, const Identity &identity);
     QByteArray absoluteObservingPath() const;
 
     const QString observingPath_;
@@ -85,4 +98,6 @@ private:
     std::shared_ptr<FWEvents> events_;
     std::weak_ptr<ZEKPathObservingDelegate> delegate_;
     bool observeSubpaths_ = false;
+    // What was reported and is still there, by path: each file is reported once.
+    QHash<QByteArray, Identity> reported_;
 };

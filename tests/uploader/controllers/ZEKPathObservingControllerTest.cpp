@@ -139,6 +139,11 @@ TEST_F(Observing, WhenEventsWereLostReportsEveryFinishedPdfInTheTree)
     EXPECT_EQ(delegate->reported, QStringList({alice + QStringLiteral("/job_1 a.pdf"),
                                                spool + QStringLiteral("/bob/job_2 b.PDF"),
                                                spool + QStringLiteral("/top.pdf")}));
+    // Once: another loss finds the same files, and only a new one is news.
+    delegate->reported.clear();
+    writeFile(alice + QStringLiteral("/job_4 d.pdf"), "%PDF");
+    controller.URLWatcher(*controller.events(), lost);
+    EXPECT_EQ(delegate->reported, QStringList({alice + QStringLiteral("/job_4 d.pdf")}));
 
     delegate->reported.clear();
     controller.stopObserving();
