@@ -4,8 +4,9 @@
 //   name <TAB> host name <TAB> first IPv4 address <TAB> port <TAB> TXT "qwe" value
 // with empty fields for what is not known (the port of a device that has not
 // resolved is -1). Backslashes, tabs and line breaks inside a field are
-// written \\, \t and \n. Exit status: 0, or 2 for wrong usage.
+// written \\, \t and \n, other control characters \xHH. Exit status: 0, or 2 for wrong usage.
 
+#include "FileNames.h"
 #include "ZEKIdentity.h"
 #include "ZEKLog.h"
 #include "ZEKNetworkController.h"
@@ -33,9 +34,11 @@ void writeLine(const QByteArray &text)
     std::fflush(stdout);
 }
 
-QByteArray field(QByteArray text)
+// Every control character escaped: a published name must neither split a line nor reach the
+// terminal as a command.
+QByteArray field(const QByteArray &text)
 {
-    return text.replace('\\', "\\\\").replace('\t', "\\t").replace('\n', "\\n");
+    return zek::escapeControlCharacters(QString::fromUtf8(text)).toUtf8();
 }
 
 QByteArray deviceLine(const std::shared_ptr<zek::NetService> &service)

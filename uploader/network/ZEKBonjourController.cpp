@@ -1,5 +1,6 @@
 #include "ZEKBonjourController.h"
 
+#include "FileNames.h"
 #include "ZEKLog.h"
 
 #include <limits>
@@ -52,7 +53,8 @@ QString namesOf(const ZEKBonjourController::Services &services)
 {
     QStringList names;
     for (const auto &service : services) {
-        names.append(service->name());
+        // A published name is anybody's: it must not forge log lines.
+        names.append(zek::escapeControlCharacters(service->name()));
     }
     return names.join(u", "_s);
 }
@@ -199,7 +201,8 @@ void ZEKBonjourController::finishDomainSearch()
 {
     searchTimeout_.stop();
     if (!domains_.isEmpty()) {
-        ZEKLog::sharedLog().log(u"Domains did found: [%1]"_s.arg(domains_.join(u", "_s)));
+        ZEKLog::sharedLog().log(
+            u"Domains did found: [%1]"_s.arg(zek::escapeControlCharacters(domains_.join(u", "_s))));
     }
     serviceBrowser_->stop();
     search_ = Search::None;

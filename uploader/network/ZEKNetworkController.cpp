@@ -67,7 +67,7 @@ void ZEKNetworkController::bonjourSearchAvailableServicesWithCompletion(
             const Services chosen = ZEKDeviceSelection::chooseDevices(found);
             QStringList names;
             for (const auto &service : chosen) {
-                names.append(service->name());
+                names.append(zek::escapeControlCharacters(service->name()));
             }
             ZEKLog::sharedLog().log(u"Filtered Services: [%1]"_s.arg(names.join(u", "_s)));
             lastSearchServices_ = chosen;
@@ -98,7 +98,9 @@ void ZEKNetworkController::netServiceDidResolveAddress(zek::NetService *sender)
     const QString hostName = sender->hostName();
     ZEKLog::sharedLog().log(
         u"Service resolved: {name: %1, domain: %2, hostname: %3, port: %4, ip: %5}"_s.arg(
-            sender->name(), sender->domain(), hostName.isNull() ? u"(null)"_s : hostName,
+            zek::escapeControlCharacters(sender->name()),
+            zek::escapeControlCharacters(sender->domain()),
+            hostName.isNull() ? u"(null)"_s : zek::escapeControlCharacters(hostName),
             QString::number(sender->port()), address.isNull() ? u""_s : address));
     if (resolvingCompletion_) {
         resolvingCompletion_(*service);

@@ -107,15 +107,19 @@ TEST_F(BonjourControllerTest, ABatchEndsAtItsLastReportAndEveryReportGivesMoreTi
 {
     // Spread wider than one timeout, but no gap as long as one.
     browser.serviceAnswers[u"local."_s] = {
-        {u"A"_s, true, 0ms}, {u"B"_s, true, kTimeout * 3 / 4}, {u"C"_s, false, kTimeout * 3 / 2}};
+        {u"A"_s, true, 0ms},
+        {u"B"_s, true, kTimeout * 3 / 4},
+        // A published name must not forge a log line, nor reach a terminal as a command.
+        {u"C\n[12:00:00 ] forged\x1b"_s, false, kTimeout * 3 / 2}};
     Calls calls;
     controller->findServicesOfType(u"_http._tcp."_s, u"local."_s, [&](const auto &found) {
         ++calls.count;
         calls.found = namesOf(found);
     });
     ASSERT_TRUE(waitUntil([&] { return calls.count > 0; }));
-    EXPECT_EQ(calls.found, (QStringList{u"A in local."_s, u"B in local."_s, u"C in local."_s}));
-    EXPECT_EQ(log.lines.last(), u"Services did found: [A, B, C]"_s);
+    EXPECT_EQ(calls.found, (QStringList{u"A in local."_s, u"B in local."_s,
+                                        u"C\n[12:00:00 ] forged\x1b in local."_s}));
+    EXPECT_EQ(log.lines.last(), u"Services did found: [A, B, C\\n[12:00:00 ] forged\\x1b]"_s);
     EXPECT_EQ(log.lines.size(), 2);
 }
 
