@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QSet>
 #include <QThread>
+#include <sys/stat.h>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -180,6 +181,8 @@ TEST_F(SpoolWatch, ReportsEveryJobWhateverHappensToTheTree)
             << job << watch.output().data();
     }
     EXPECT_TRUE(watch.waitForOutput(appearedJob(daemon, QStringLiteral("8"))));
+    // What lies deeper than a path may be long cannot be watched or scanned: it is said so.
+    EXPECT_TRUE(watch.waitForError("File name too long")) << watch.error().data();
     finishJob(QStringLiteral("/var/spool/left"), QStringLiteral("job_9 outside"));
     ASSERT_EQ(print(QStringLiteral("10"), QStringLiteral("daemon")).exitCode, 0);
     ASSERT_TRUE(watch.waitForOutput(appearedJob(daemon, QStringLiteral("10"))));
@@ -239,6 +242,28 @@ TEST_F(SpoolWatch, ReportsEachJobOnceAcrossLostEvents)
     const QSet<QByteArray> distinct(lines.cbegin(), lines.cend());
     EXPECT_EQ(watch.output().count("Printed PDF appeared: "), 6300);
     EXPECT_EQ(distinct.size() - 1, 6300); // and the empty last line
+}
+
+// Names as the file system has them: not UTF-8 (a job renamed by hand, a user name in a legacy
+// encoding), or with a line break. Each job is reported, on one line, shown with replacement
+// characters and escapes.
+TEST_F(SpoolWatch, ReportsJobsWhateverTheirNamesOnOneLineEach)
+{
+    ASSERT_TRUE(QDir().mkpath(kRoot + QStringLiteral("/daemon")));
+    BackgroundProcess watch(kWatch, {});
+    ASSERT_TRUE(watch.waitForError("watching " + kRoot.toUtf8())) << watch.error().data();
+    const QByteArray root = QFile::encodeName(kRoot);
+    ASSERT_EQ(::mkdir(root + "/b\xFFob", 0755), 0);
+    QThread::msleep(300);
+    finishJob(root + "/daemon", QByteArray("caf\xE9"));
+    finishJob(root + "/b\xFFob", QByteArray("job_5 Legacy"));
+    finishJob(root + "/daemon", QByteArray("job_6 two\nlines"));
+    for (const QByteArray &shown :
+         {"/daemon/caf\xEF\xBF\xBD.pdf", "/b\xEF\xBF\xBDob/job_5 Legacy.pdf",
+          "/daemon/job_6 two\\nlines.pdf"}) {
+        EXPECT_TRUE(watch.waitForOutput("Printed PDF appeared: " + root + shown + '\n', 10000))
+            << shown.data() << watch.output().data();
+    }
 }
 
 // The spool root moved to another disk by a link, and a relative root that is not there yet.
