@@ -174,6 +174,7 @@ void InotifyTree::handle(const inotify_event &event, EventBatch &batch)
     const Node node = *found; // a copy: handling may add or drop watches
     if (event.mask & IN_IGNORED) {
         nodes_.remove(event.wd);
+        forgetPath(node.path, event.wd);
         handleSelf(event.wd, node, IN_DELETE_SELF, batch);
     } else if (event.len == 0) {
         handleSelf(event.wd, node, event.mask, batch);
@@ -269,6 +270,7 @@ void InotifyTree::handleTreeEntry(const Node &node, const inotify_event &event, 
                 if (isCurrent(reference)) {
                     Node &moved = nodes_[reference.watch];
                     moved.path = path + moved.path.mid(move.path.size());
+                    watchAt_.insert(moved.path, reference.watch);
                     moved.treeOf = node.treeOf;
                     moved.generation = ++watchGeneration_;
                     moved.muted = false;
@@ -285,20 +287,36 @@ void InotifyTree::handleTreeEntry(const Node &node, const inotify_event &event, 
     }
     if (isDir && (event.mask & (IN_CREATE | IN_MOVED_TO))) {
         watchTree(path, node.treeOf, &batch);
-    } else if (isDir && (event.mask & IN_ATTRIB) && !isWatched(path, node.treeOf)) {
-        // A directory that could not be read when it came may be readable now: the backend
-        // makes a user's directory as root's, then hands it to the user, whose uploader is
-        // told of the change of owner. What is already in it is reported as arrived.
-        watchTree(path, node.treeOf, &batch);
+    } else if (isDir && (event.mask & IN_ATTRIB)) {
+        if (!isWatched(path, node.treeOf)) {
+            // A directory that could not be read when it came may be readable now: the backend
+            // makes a user's directory as root's, then hands it to the user, whose uploader is
+            // told of the change of owner. What is already in it is reported as arrived.
+            watchTree(path, node.treeOf, &batch);
+        } else {
+            // Its rights may have hidden what came meanwhile (0700 for a while, to this user):
+            // its entries are reported as arrived; the receiver reports each job once.
+            reportEntries(path, batch);
+        }
     }
+}
+
+void InotifyTree::reportEntries(const QByteArray &directory, EventBatch &batch) const
+{
+    const TreeWalk walk([](const QByteArray &) { return true; },
+                        [&](const TreeWalk::Entry &entry) {
+                            batch.add(entry.path, kFWEventFlagItemRenamed | typeFlag(entry.type));
+                        },
+                        [](const QByteArray &, const std::error_code &) {});
+    walk.walk(directory, false);
 }
 
 bool InotifyTree::isWatched(const QByteArray &path, int root) const
 {
-    const QList<WatchReference> watches = watchesBelow(path, root);
-    return std::any_of(watches.cbegin(), watches.cend(), [&](const WatchReference &reference) {
-        return nodes_.value(reference.watch).path == path;
-    });
+    // By the index, not a walk of every watch: a storm of changes of rights (chmod -R, a backup
+    // tool) asks this for every directory of the tree.
+    const auto node = nodes_.constFind(watchAt_.value(path, -1));
+    return node != nodes_.constEnd() && node->path == path && node->treeOf == root;
 }
 
 void InotifyTree::handleOverflow(EventBatch &batch)
@@ -320,6 +338,7 @@ void InotifyTree::handleOverflow(EventBatch &batch)
         }
     }
     nodes_.clear();
+    watchAt_.clear();
     pendingMoves_.clear();
     for (Root &root : roots_) {
         root.topWatch = -1;
@@ -478,6 +497,7 @@ int InotifyTree::watchTree(const QByteArray &directory, int root, EventBatch *ar
             }
             Node &node = nodes_[wd];
             node.path = path;
+            watchAt_.insert(path, wd);
             node.treeOf = root;
             node.generation = ++watchGeneration_;
             node.muted = false;
@@ -532,11 +552,19 @@ bool InotifyTree::isCurrent(const WatchReference &reference) const
            node->treeOf >= 0;
 }
 
+void InotifyTree::forgetPath(const QByteArray &path, int wd)
+{
+    if (watchAt_.value(path, -1) == wd) {
+        watchAt_.remove(path);
+    }
+}
+
 void InotifyTree::release(int wd)
 {
     const auto node = nodes_.constFind(wd);
     if (node != nodes_.constEnd() && node->treeOf < 0 && node->steps.isEmpty()) {
         inotify_rm_watch(fd_, wd);
+        forgetPath(node->path, wd);
         nodes_.erase(node);
     }
 }

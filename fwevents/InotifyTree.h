@@ -108,14 +108,20 @@ private:
     QList<WatchReference> watchesBelow(const QByteArray &directory, int root) const;
     // Whether the directory at path has a watch of its own in that tree.
     bool isWatched(const QByteArray &path, int root) const;
+    // Adds a directory's own entries to the batch as arrived.
+    void reportEntries(const QByteArray &directory, EventBatch &batch) const;
     bool isCurrent(const WatchReference &reference) const;
     // Gives the watch up once it serves no purpose any more.
     void release(int wd);
+    // Drops the index's entry for the path, while it names that watch.
+    void forgetPath(const QByteArray &path, int wd);
 
     int fd_ = -1;
     QList<Root> roots_;
     bool reportRootChanges_;
     QHash<int, Node> nodes_;
+    // Which watch a tree path had when last set up or moved; checked against nodes_ when read.
+    QHash<QByteArray, int> watchAt_;
     QHash<quint32, PendingMove> pendingMoves_;
     int readGeneration_ = 0;
     quint64 watchGeneration_ = 0;

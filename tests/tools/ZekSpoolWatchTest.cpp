@@ -9,10 +9,12 @@
 #include <QFile>
 #include <QSet>
 #include <QThread>
-#include <sys/stat.h>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace {
@@ -29,8 +31,17 @@ QByteArray appeared(const QString &path)
 
 class SpoolWatch : public ::testing::Test {
 protected:
-    // rm, unlike QDir, removes chains deeper than a path may be long.
-    void SetUp() override { runProcess(QStringLiteral("rm"), {QStringLiteral("-rf"), kRoot}); }
+    void SetUp() override
+    {
+        // Only ever the private tmpfs that with-private-spool.sh puts over /var/spool, never the
+        // machine's own spool tree.
+        struct statfs spool {};
+        if (::statfs("/var/spool", &spool) != 0 || spool.f_type != TMPFS_MAGIC) {
+            GTEST_FAIL() << "run through with-private-spool.sh: /var/spool is not a private tmpfs";
+        }
+        // rm, unlike QDir, removes chains deeper than a path may be long.
+        runProcess(QStringLiteral("rm"), {QStringLiteral("-rf"), kRoot});
+    }
 };
 
 ProcessResult print(const QString &job, const QString &user, bool withoutNoReplaceRenames = false)
@@ -242,6 +253,31 @@ TEST_F(SpoolWatch, ReportsEachJobOnceAcrossLostEvents)
     const QSet<QByteArray> distinct(lines.cbegin(), lines.cend());
     EXPECT_EQ(watch.output().count("Printed PDF appeared: "), 6300);
     EXPECT_EQ(distinct.size() - 1, 6300); // and the empty last line
+}
+
+// A user's directory whose rights change back and forth, watched by an ordinary user: what came
+// while they could not read it is reported once they can again.
+TEST_F(SpoolWatch, ReportsWhatCameWhileADirectoryCouldNotBeRead)
+{
+    const QString user = kRoot + QStringLiteral("/alice");
+    ASSERT_TRUE(QDir().mkpath(user));
+    const QByteArray path = QFile::encodeName(user);
+    ASSERT_EQ(::chmod(path.constData(), 0700), 0);
+    BackgroundProcess watch(QStringLiteral("setpriv"),
+                            {"--reuid=daemon", "--regid=daemon", "--clear-groups", kWatch});
+    ASSERT_TRUE(watch.waitForError("watching " + kRoot.toUtf8())) << watch.error().data();
+    for (const mode_t mode : {0755, 0700}) {
+        ASSERT_EQ(::chmod(path.constData(), mode), 0);
+        QThread::msleep(300);
+    }
+    const QString first = finishJob(user, QStringLiteral("job_1 hidden"));
+    const QString second = finishJob(user, QStringLiteral("job_2 hidden"));
+    QThread::msleep(300);
+    ASSERT_EQ(::chmod(path.constData(), 0755), 0);
+    EXPECT_TRUE(watch.waitForOutput(appeared(first), 10000)) << watch.output().data();
+    EXPECT_TRUE(watch.waitForOutput(appeared(second), 10000)) << watch.output().data();
+    watch.readMore(1500);
+    EXPECT_EQ(watch.output().count("Printed PDF appeared: "), 2) << watch.output().data();
 }
 
 // Names as the file system has them: not UTF-8 (a job renamed by hand, a user name in a legacy
