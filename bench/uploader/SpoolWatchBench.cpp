@@ -1,20 +1,27 @@
 // Measures the spool watching: the delay from a job's rename to the controller's notice, and the
 // CPU time the watching process spends on a burst of jobs written by another process.
 //
-//   bench_spool_watch [--jobs N] [--burst N]      (defaults 200 and 10000)
+// Then a storm of changes of rights or times (chmod -R, touch, a backup tool) over N directories
+// against the same over N files, alternating which goes first.
+//
+//   bench_spool_watch [--jobs N] [--burst N] [--storm N]      (defaults 200, 10000 and 10000)
 
 #include "ZEKPathObservingController.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <iostream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -105,6 +112,52 @@ void measureBurst(const QString &user, int jobs)
     std::fflush(stdout);
 }
 
+// The watcher's CPU for one touch of every entry of `directory`, made by another process, and
+// the time its events take to be delivered.
+double stormCpu(const QString &directory)
+{
+    const double cpuBefore = cpuSeconds();
+    QProcess toucher;
+    toucher.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--touch"), directory});
+    toucher.waitForFinished(-1);
+    // Idle meanwhile: the latency window and the delivery.
+    QEventLoop settling;
+    QTimer::singleShot(2500, &settling, &QEventLoop::quit);
+    settling.exec();
+    return cpuSeconds() - cpuBefore;
+}
+
+void measureStorm(const QString &tree, int count)
+{
+    for (const QString &kind : {QStringLiteral("directories"), QStringLiteral("files")}) {
+        QDir().mkpath(tree + u'/' + kind);
+        for (int entry = 0; entry < count; ++entry) {
+            const QString path = tree + u'/' + kind + u'/' + QString::number(entry);
+            if (kind == QStringLiteral("directories")) {
+                QDir().mkdir(path);
+            } else {
+                QFile(path).open(QIODevice::WriteOnly);
+            }
+        }
+    }
+    Watch watch(tree);
+    double directories = 0;
+    double files = 0;
+    for (int round = 0; round < 2; ++round) {
+        if (round == 0) {
+            directories += stormCpu(tree + QStringLiteral("/directories"));
+            files += stormCpu(tree + QStringLiteral("/files"));
+        } else {
+            files += stormCpu(tree + QStringLiteral("/files"));
+            directories += stormCpu(tree + QStringLiteral("/directories"));
+        }
+    }
+    std::printf("storm of changed times over %d directories: watcher CPU %.3f s; over %d files: "
+                "%.3f s (means of two rounds, alternating)\n",
+                count, directories / 2, count, files / 2);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -114,6 +167,15 @@ int main(int argc, char *argv[])
     if (arguments.size() == 4 && arguments[1] == QStringLiteral("--write-jobs")) {
         for (int job = 0, jobs = arguments[3].toInt(); job < jobs; ++job) {
             writeJob(arguments[2], job);
+        }
+        return 0;
+    }
+    if (arguments.size() == 3 && arguments[1] == QStringLiteral("--touch")) {
+        const QByteArray directory = QFile::encodeName(arguments[2]);
+        for (const QString &name :
+             QDir(arguments[2]).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+            utimensat(AT_FDCWD, (directory + '/' + QFile::encodeName(name)).constData(), nullptr,
+                      0);
         }
         return 0;
     }
@@ -129,5 +191,7 @@ int main(int argc, char *argv[])
     QDir().mkpath(second);
     measureDelay(first, option(QStringLiteral("--jobs"), 200));
     measureBurst(second, option(QStringLiteral("--burst"), 10000));
+    measureStorm(temporary.path() + QStringLiteral("/storm"),
+                 option(QStringLiteral("--storm"), 10000));
     return 0;
 }
