@@ -260,3 +260,27 @@ TEST(ZEKNetworkControllerDiscovery, ChoosesResolvesAndReportsTheDevices)
     laser->resolveAs(u"hosta.local."_s, 5004, {});
     EXPECT_EQ(resolved.size(), 2);
 }
+
+// A search asked for while one runs is refused and never calls its own callbacks; the running
+// one still chooses its devices, sets them as the latest again, and calls the callbacks it was
+// started with, once.
+TEST(ZEKNetworkControllerDiscovery, ASearchAskedForWhileOneRunsLeavesItToFinish)
+{
+    FakeDNSServiceDiscovery discovery;
+    ZEKNetworkController controller(discovery);
+    FakeNetServiceBrowser &browser = *discovery.browser;
+    browser.domainAnswer = {{u"local."_s, false}};
+    browser.serviceAnswers[u"local."_s] = {{u"quil A"_s, false}};
+    int first = 0;
+    int second = 0;
+    controller.bonjourSearchAvailableServicesWithCompletion([&](const auto &) { ++first; },
+                                                            nullptr);
+    controller.bonjourSearchAvailableServicesWithCompletion([&](const auto &) { ++second; },
+                                                            nullptr);
+    ASSERT_TRUE(waitUntil([&] { return first > 0; }));
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 0);
+    ASSERT_TRUE(controller.lastSearchServices().has_value());
+    EXPECT_EQ(namesOf(*controller.lastSearchServices()), QStringList{u"quil A in local."_s});
+}
