@@ -4,6 +4,7 @@
 #include <QThread>
 #include <atomic>
 #include <cmath>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -46,6 +47,9 @@ FWEventStream::~FWEventStream()
     if (wakeFd_ >= 0) {
         close(wakeFd_);
     }
+    if (mountsFd_ >= 0) {
+        close(mountsFd_);
+    }
 }
 
 bool FWEventStream::start()
@@ -53,6 +57,8 @@ bool FWEventStream::start()
     if (!tree_.isValid() || wakeFd_ < 0) {
         return false;
     }
+    // Polled for changes of the mount table; without it mounts go unnoticed, as before.
+    mountsFd_ = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
     tree_.watchRoots();
     reader_.reset(QThread::create([this] { readLoop(); }));
     reader_->setObjectName(QStringLiteral("FWEventStream reader"));
@@ -114,9 +120,9 @@ void FWEventStream::readLoop()
 {
     Clock::time_point deadline;
     for (;;) {
-        pollfd fds[] = {{tree_.fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        pollfd fds[] = {{tree_.fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}, {mountsFd_, POLLPRI, 0}};
         const int timeout = held_.isEmpty() ? -1 : millisecondsUntil(deadline);
-        poll(fds, 2, timeout);
+        poll(fds, mountsFd_ >= 0 ? 3 : 2, timeout);
 
         quint64 wakeCount;
         [[maybe_unused]] const ssize_t drained = read(wakeFd_, &wakeCount, sizeof wakeCount);
@@ -134,6 +140,10 @@ void FWEventStream::readLoop()
         // before a flush was asked for is in the kernel's queue by now, and goes with it.
         const bool wasEmpty = held_.isEmpty();
         tree_.readEvents(held_);
+        // inotify says nothing of a file system mounted over a watched directory.
+        if (mountsFd_ >= 0 && (fds[2].revents & (POLLPRI | POLLERR))) {
+            tree_.mountsChanged(held_);
+        }
         if (wasEmpty && !held_.isEmpty()) {
             deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(latency_);
         }

@@ -72,6 +72,7 @@ private:
     EventBatch held_;
 
     int wakeFd_ = -1;
+    int mountsFd_ = -1;                 // /proc/self/mountinfo, which tells of mounts by POLLPRI
     std::unique_ptr<QObject> receiver_; // lives on the run loop; queued deliveries aim at it
     std::unique_ptr<QThread> reader_;
 

@@ -161,6 +161,31 @@ void InotifyTree::readEvents(EventBatch &batch)
     expirePendingMoves();
 }
 
+void InotifyTree::mountsChanged(EventBatch &batch)
+{
+    for (int root = 0; root < roots_.size(); ++root) {
+        checkRoot(root, &batch);
+    }
+    QList<std::pair<QByteArray, int>> covered;
+    for (auto node = nodes_.cbegin(); node != nodes_.cend(); ++node) {
+        struct stat now {};
+        if (node->treeOf >= 0 && !node->muted && lstat(node->path.constData(), &now) == 0 &&
+            S_ISDIR(now.st_mode) && FileIdentity{now.st_dev, now.st_ino} != node->directory) {
+            covered.append({node->path, node->treeOf});
+        }
+    }
+    for (const auto &[path, root] : std::as_const(covered)) {
+        if (!isWatched(path, root)) {
+            continue; // below another one taken anew already
+        }
+        for (const WatchReference &reference : watchesBelow(path, root)) {
+            nodes_[reference.watch].treeOf = -1;
+            release(reference.watch);
+        }
+        watchTree(path, root, &batch);
+    }
+}
+
 void InotifyTree::handle(const inotify_event &event, EventBatch &batch)
 {
     if (event.mask & IN_Q_OVERFLOW) {
@@ -498,6 +523,10 @@ int InotifyTree::watchTree(const QByteArray &directory, int root, EventBatch *ar
             Node &node = nodes_[wd];
             node.path = path;
             watchAt_.insert(path, wd);
+            struct stat watched {};
+            if (lstat((isTop && !watchAt.isNull() ? watchAt : path).constData(), &watched) == 0) {
+                node.directory = {watched.st_dev, watched.st_ino};
+            }
             node.treeOf = root;
             node.generation = ++watchGeneration_;
             node.muted = false;

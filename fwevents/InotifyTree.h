@@ -46,6 +46,9 @@ public:
     void watchRoots();
     // Reads every queued event without blocking and adds them to `batch`.
     void readEvents(EventBatch &batch);
+    // Something was mounted or unmounted: a tree directory whose path leads to another directory
+    // now (a file system mounted over it) is watched anew, and what is in it arrives.
+    void mountsChanged(EventBatch &batch);
 
 private:
     struct FileIdentity {
@@ -72,6 +75,7 @@ private:
         quint64 generation{}; // when the watch was set up: a later set-up replaces it
         bool muted = false;   // gone from its path, maybe out of the tree: reports nothing
         QList<Step> steps;
+        FileIdentity directory{}; // what was at the path when it was watched
     };
     struct WatchReference {
         int watch;

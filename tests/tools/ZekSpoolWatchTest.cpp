@@ -280,6 +280,25 @@ TEST_F(SpoolWatch, ReportsWhatCameWhileADirectoryCouldNotBeRead)
     EXPECT_EQ(watch.output().count("Printed PDF appeared: "), 2) << watch.output().data();
 }
 
+// A file system mounted over a user's directory after the watcher started: its jobs are reported.
+TEST_F(SpoolWatch, ReportsJobsOfAFileSystemMountedOverAUsersDirectory)
+{
+    const QString user = kRoot + QStringLiteral("/daemon");
+    ASSERT_TRUE(QDir().mkpath(user));
+    BackgroundProcess watch(kWatch, {});
+    ASSERT_TRUE(watch.waitForError("watching " + kRoot.toUtf8())) << watch.error().data();
+    ASSERT_EQ(runProcess(QStringLiteral("mount"), {"-t", "tmpfs", "zek-user", user}).exitCode, 0);
+    QThread::msleep(300);
+    for (int job = 1; job <= 5; ++job) {
+        finishJob(user, QStringLiteral("job_%1 Mounted").arg(job));
+    }
+    EXPECT_TRUE(watch.waitForOutput(appeared(user + QStringLiteral("/job_5 Mounted.pdf")), 10000))
+        << watch.output().data();
+    watch.readMore(1500);
+    EXPECT_EQ(watch.output().count("Printed PDF appeared: "), 5) << watch.output().data();
+    runProcess(QStringLiteral("umount"), {user});
+}
+
 // Names as the file system has them: not UTF-8 (a job renamed by hand, a user name in a legacy
 // encoding), or with a line break. Each job is reported, on one line, shown with replacement
 // characters and escapes.
