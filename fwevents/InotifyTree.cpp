@@ -159,6 +159,24 @@ void InotifyTree::readEvents(EventBatch &batch)
         }
     }
     expirePendingMoves();
+    watchStarved(batch);
+}
+
+void InotifyTree::watchStarved(EventBatch &batch)
+{
+    if (!watchesFreed_ || starved_.isEmpty()) {
+        return;
+    }
+    watchesFreed_ = false;
+    const QHash<QByteArray, int> starved = std::exchange(starved_, {});
+    for (auto directory = starved.cbegin(); directory != starved.cend(); ++directory) {
+        struct stat status {};
+        if (lstat(directory.key().constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
+            !isWatched(directory.key(), directory.value())) {
+            // What came while it was not watched arrives now; short again, it waits again.
+            watchTree(directory.key(), directory.value(), &batch);
+        }
+    }
 }
 
 void InotifyTree::mountsChanged(EventBatch &batch)
@@ -198,6 +216,7 @@ void InotifyTree::handle(const inotify_event &event, EventBatch &batch)
     }
     const Node node = *found; // a copy: handling may add or drop watches
     if (event.mask & IN_IGNORED) {
+        watchesFreed_ = true;
         nodes_.remove(event.wd);
         forgetPath(node.path, event.wd);
         handleSelf(event.wd, node, IN_DELETE_SELF, batch);
@@ -364,6 +383,7 @@ void InotifyTree::handleOverflow(EventBatch &batch)
     }
     nodes_.clear();
     watchAt_.clear();
+    starved_.clear(); // the walk below tries them all again
     pendingMoves_.clear();
     for (Root &root : roots_) {
         root.topWatch = -1;
@@ -518,8 +538,12 @@ int InotifyTree::watchTree(const QByteArray &directory, int root, EventBatch *ar
             const bool isTop = path == directory;
             const int wd = addWatch(isTop && !watchAt.isNull() ? watchAt : path, kWatchMask);
             if (wd < 0) {
+                if (errno == ENOSPC) {
+                    starved_.insert(path, root); // tried again once watches are given up
+                }
                 return false; // gone again, or not ours to read
             }
+            starved_.remove(path);
             Node &node = nodes_[wd];
             node.path = path;
             watchAt_.insert(path, wd);
@@ -593,6 +617,7 @@ void InotifyTree::release(int wd)
     const auto node = nodes_.constFind(wd);
     if (node != nodes_.constEnd() && node->treeOf < 0 && node->steps.isEmpty()) {
         inotify_rm_watch(fd_, wd);
+        watchesFreed_ = true;
         forgetPath(node->path, wd);
         nodes_.erase(node);
     }

@@ -112,6 +112,8 @@ private:
     QList<WatchReference> watchesBelow(const QByteArray &directory, int root) const;
     // Whether the directory at path has a watch of its own in that tree.
     bool isWatched(const QByteArray &path, int root) const;
+    // Watches the directories left unwatched for want of watches, once some were given up.
+    void watchStarved(EventBatch &batch);
     // Adds a directory's own entries to the batch as arrived.
     void reportEntries(const QByteArray &directory, EventBatch &batch) const;
     bool isCurrent(const WatchReference &reference) const;
@@ -126,6 +128,10 @@ private:
     QHash<int, Node> nodes_;
     // Which watch a tree path had when last set up or moved; checked against nodes_ when read.
     QHash<QByteArray, int> watchAt_;
+    // Tree directories left unwatched for want of watches (the user's inotify limit), by path,
+    // with their root; watched as soon as watches are given up.
+    QHash<QByteArray, int> starved_;
+    bool watchesFreed_ = false;
     QHash<quint32, PendingMove> pendingMoves_;
     int readGeneration_ = 0;
     quint64 watchGeneration_ = 0;

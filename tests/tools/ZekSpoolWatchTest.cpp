@@ -299,6 +299,35 @@ TEST_F(SpoolWatch, ReportsJobsOfAFileSystemMountedOverAUsersDirectory)
     runProcess(QStringLiteral("umount"), {user});
 }
 
+// The user's inotify watch limit reached (60 here, in a user namespace of the watcher's own, so
+// the machine's limit stays as it is): the directories left out are named, and watched once
+// watches are given up, with what came meanwhile.
+TEST_F(SpoolWatch, WatchesWhatTheLimitLeftOutOnceWatchesAreFree)
+{
+    for (int directory = 0; directory < 100; ++directory) {
+        ASSERT_TRUE(QDir().mkpath(kRoot + QStringLiteral("/u%1").arg(directory)));
+    }
+    BackgroundProcess watch(
+        QStringLiteral("unshare"),
+        {QStringLiteral("--user"), QStringLiteral("--map-root-user"), QStringLiteral("sh"),
+         QStringLiteral("-c"),
+         QStringLiteral("echo 60 >/proc/sys/user/max_inotify_watches && exec ") + kWatch});
+    ASSERT_TRUE(watch.waitForError("watching " + kRoot.toUtf8())) << watch.error().data();
+    EXPECT_TRUE(watch.error().contains("No space left on device")) << watch.error().data();
+    for (int directory = 0; directory < 60; ++directory) {
+        ASSERT_TRUE(QDir(kRoot + QStringLiteral("/u%1").arg(directory)).removeRecursively());
+    }
+    QThread::msleep(300);
+    for (int directory = 60; directory < 100; ++directory) {
+        finishJob(kRoot + QStringLiteral("/u%1").arg(directory),
+                  QStringLiteral("job_%1 Left").arg(directory));
+    }
+    EXPECT_TRUE(
+        watch.waitForOutput(appeared(kRoot + QStringLiteral("/u99/job_99 Left.pdf")), 10000));
+    watch.readMore(1500);
+    EXPECT_EQ(watch.output().count("Printed PDF appeared: "), 40) << watch.output().data();
+}
+
 // Names as the file system has them: not UTF-8 (a job renamed by hand, a user name in a legacy
 // encoding), or with a line break. Each job is reported, on one line, shown with replacement
 // characters and escapes.
