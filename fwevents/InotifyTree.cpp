@@ -181,14 +181,17 @@ void InotifyTree::watchStarved(EventBatch &batch)
 
 void InotifyTree::mountsChanged(EventBatch &batch)
 {
-    for (int root = 0; root < roots_.size(); ++root) {
-        checkRoot(root, &batch);
-    }
+    // A root's own top is followed by its watch's unmount and removal events, as before.
+    const auto isTop = [this](int wd) {
+        return std::any_of(roots_.cbegin(), roots_.cend(),
+                           [wd](const Root &root) { return root.topWatch == wd; });
+    };
     QList<std::pair<QByteArray, int>> covered;
     for (auto node = nodes_.cbegin(); node != nodes_.cend(); ++node) {
         struct stat now {};
-        if (node->treeOf >= 0 && !node->muted && lstat(node->path.constData(), &now) == 0 &&
-            S_ISDIR(now.st_mode) && FileIdentity{now.st_dev, now.st_ino} != node->directory) {
+        if (node->treeOf >= 0 && !node->muted && !isTop(node.key()) &&
+            lstat(node->path.constData(), &now) == 0 && S_ISDIR(now.st_mode) &&
+            FileIdentity{now.st_dev, now.st_ino} != node->directory) {
             covered.append({node->path, node->treeOf});
         }
     }

@@ -46,8 +46,9 @@ public:
     void watchRoots();
     // Reads every queued event without blocking and adds them to `batch`.
     void readEvents(EventBatch &batch);
-    // Something was mounted or unmounted: a tree directory whose path leads to another directory
-    // now (a file system mounted over it) is watched anew, and what is in it arrives.
+    // Something was mounted or unmounted: a tree directory below a root whose path leads to
+    // another directory now (a file system mounted over it) is watched anew, and what is in it
+    // arrives.
     void mountsChanged(EventBatch &batch);
 
 private:
