@@ -62,7 +62,8 @@ expect() { # expect DESCRIPTION ACTUAL WANTED
 }
 
 expect "lintian finds no error and no warning" \
-    "$(lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1; echo $?)" 0
+    "$(mkdir -p "$work/tmp" && TMPDIR="$work/tmp" lintian --fail-on error,warning "$deb" \
+        >"$work/lintian.log" 2>&1; echo $?)" 0
 grep -v "running with root privileges" "$work/lintian.log"
 
 # The same package one version on, for an upgrade.
