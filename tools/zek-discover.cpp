@@ -7,6 +7,7 @@
 // written \\, \t and \n, other control characters \xHH. Exit status: 0, or 2 for wrong usage.
 
 #include "FileNames.h"
+#include "ZEKCommandLine.h"
 #include "ZEKIdentity.h"
 #include "ZEKLog.h"
 #include "ZEKNetworkController.h"
@@ -20,12 +21,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-void print(FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-}
 
 void writeLine(const QByteArray &text)
 {
@@ -58,37 +53,23 @@ QByteArray deviceLine(const std::shared_ptr<zek::NetService> &service)
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(u"zek-discover"_s);
-    QCoreApplication::setApplicationVersion(QString::fromUtf8(zek::kVersion));
     QCommandLineParser parser;
-    parser.setApplicationDescription(
+    ZEKCommandLine::prepare(
+        parser, u"zek-discover"_s,
         u"Searches for devices as the logger window does, prints the log's lines as they come, "
         "then one line per device found:\n"
         "name, host name, IPv4 address, port and TXT \"qwe\" value, separated by tabs."_s);
-    parser.addHelpOption();
-    parser.addVersionOption();
     parser.addPositionalArgument(u"SECONDS"_s,
                                  u"How long to search: more than 0, at most 3600 (default 5)."_s,
                                  u"[SECONDS]"_s);
-    if (!parser.parse(QCoreApplication::arguments())) {
-        print(stderr, u"zek-discover: %1\nTry 'zek-discover --help'.\n"_s.arg(parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet(u"help"_s)) {
-        print(stdout, parser.helpText());
-        return 0;
-    }
-    if (parser.isSet(u"version"_s)) {
-        print(stdout, u"zek-discover %1\n"_s.arg(QCoreApplication::applicationVersion()));
-        return 0;
+    if (const std::optional<int> status = ZEKCommandLine::process(parser)) {
+        return *status;
     }
     const QStringList arguments = parser.positionalArguments();
     bool valid = arguments.size() <= 1;
     const double seconds = arguments.size() == 1 ? arguments.at(0).toDouble(&valid) : 5.0;
     if (!valid || !(seconds > 0 && seconds <= 3600)) {
-        print(stderr, u"zek-discover: SECONDS is a number more than 0, at most 3600\n"
-                      "Try 'zek-discover --help'.\n"_s);
-        return 2;
+        return ZEKCommandLine::wrongUsage(u"SECONDS is a number more than 0, at most 3600"_s);
     }
 
     ZEKLog::sharedLog().subscribe([](const QString &text) { writeLine(text.toUtf8()); });

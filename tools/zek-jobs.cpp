@@ -5,6 +5,7 @@
 #include "Beneath.h"
 #include "FileNames.h"
 #include "TreeWalk.h"
+#include "ZEKCommandLine.h"
 #include "ZEKIdentity.h"
 #include "ZEKInstanceChannel.h"
 #include "ZEKJobFile.h"
@@ -41,12 +42,6 @@ struct Job {
     QString state;
     QString error;
 };
-
-void print(FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-}
 
 // Root reads the service's ledger; anybody else their desktop uploader's.
 ZEKJobLedger ledger()
@@ -92,9 +87,9 @@ QList<Job> waitingJobs()
             jobs.append(job);
         },
         [](const QByteArray &directory, const std::error_code &error) {
-            print(stderr,
-                  u"zek-jobs: skipped %1: %2\n"_s.arg(zek::displayPath(directory),
-                                                      QString::fromStdString(error.message())));
+            ZEKCommandLine::print(
+                stderr, u"zek-jobs: skipped %1: %2\n"_s.arg(
+                            zek::displayPath(directory), QString::fromStdString(error.message())));
         });
     walk.walk(kSpoolRoot);
     std::stable_sort(jobs.begin(), jobs.end(),
@@ -117,7 +112,7 @@ int list(bool json)
                                      {u"state"_s, job.state},
                                      {u"error"_s, job.error}});
         }
-        print(stdout, QString::fromUtf8(QJsonDocument(array).toJson()));
+        ZEKCommandLine::print(stdout, QString::fromUtf8(QJsonDocument(array).toJson()));
         return 0;
     }
     for (const Job &job : jobs) {
@@ -131,7 +126,7 @@ int list(bool json)
         for (QString &field : fields) {
             field = zek::escapeControlCharacters(field);
         }
-        print(stdout, fields.join(u'\t') + u'\n');
+        ZEKCommandLine::print(stdout, fields.join(u'\t') + u'\n');
     }
     return 0;
 }
@@ -155,12 +150,13 @@ int remove(const QStringList &ids)
         const auto job = std::find_if(jobs.cbegin(), jobs.cend(),
                                       [&](const Job &waiting) { return waiting.id == id; });
         if (job == jobs.cend()) {
-            print(stderr, u"zek-jobs: no job %1 is waiting\n"_s.arg(id));
+            ZEKCommandLine::print(stderr, u"zek-jobs: no job %1 is waiting\n"_s.arg(id));
             status = 1;
             continue;
         }
         if (!mayRemove(job->user)) {
-            print(stderr, u"zek-jobs: job %1 is %2's, not yours\n"_s.arg(id, job->user));
+            ZEKCommandLine::print(stderr,
+                                  u"zek-jobs: job %1 is %2's, not yours\n"_s.arg(id, job->user));
             status = 1;
             continue;
         }
@@ -171,10 +167,11 @@ int remove(const QStringList &ids)
         } else if (!claim.job) {
             reason = claim.reason.isEmpty() ? u"it is gone"_s : claim.reason;
         } else if (claim.job->remove(&reason)) {
-            print(stdout, u"Removed job %1: %2\n"_s.arg(id, zek::displayPath(job->path)));
+            ZEKCommandLine::print(stdout,
+                                  u"Removed job %1: %2\n"_s.arg(id, zek::displayPath(job->path)));
             continue;
         }
-        print(stderr, u"zek-jobs: cannot remove job %1: %2\n"_s.arg(id, reason));
+        ZEKCommandLine::print(stderr, u"zek-jobs: cannot remove job %1: %2\n"_s.arg(id, reason));
         status = 1;
     }
     return status;
@@ -186,19 +183,22 @@ int retry()
     if (::geteuid() == 0 &&
         ZEKInstanceChannel::sendToRunningInstance("retry", ZEKInstanceChannel::kPatience,
                                                   ZEKInstanceChannel::serviceSocketPath())) {
-        print(stdout, u"Asked the print server's uploader to send the waiting jobs now.\n"_s);
+        ZEKCommandLine::print(
+            stdout, u"Asked the print server's uploader to send the waiting jobs now.\n"_s);
         return 0;
     }
     if (!ZEKInstanceChannel::isUploaderRunning()) {
-        print(stderr, u"zek-jobs: no uploader runs for you%1\n"_s.arg(
-                          ::geteuid() == 0 ? u" (nor the print server's service)"_s : QString()));
+        ZEKCommandLine::print(
+            stderr, u"zek-jobs: no uploader runs for you%1\n"_s.arg(
+                        ::geteuid() == 0 ? u" (nor the print server's service)"_s : QString()));
         return 1;
     }
     if (!ZEKInstanceChannel::sendToRunningInstance("retry")) {
-        print(stderr, u"zek-jobs: the uploader does not answer; try again later\n"_s);
+        ZEKCommandLine::print(stderr,
+                              u"zek-jobs: the uploader does not answer; try again later\n"_s);
         return 1;
     }
-    print(stdout, u"Asked the uploader to send the waiting jobs now.\n"_s);
+    ZEKCommandLine::print(stdout, u"Asked the uploader to send the waiting jobs now.\n"_s);
     return 0;
 }
 
@@ -207,31 +207,19 @@ int retry()
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(u"zek-jobs"_s);
-    QCoreApplication::setApplicationVersion(QString::fromUtf8(zek::kVersion));
     QCommandLineParser parser;
-    parser.setApplicationDescription(
+    ZEKCommandLine::prepare(
+        parser, u"zek-jobs"_s,
         u"The jobs waiting in the spool tree, oldest first.\n"
         "  list [--json]   id, spool directory, title, size, printed, state, last failure\n"
         "  remove ID...    remove waiting jobs (never through a link; only your own)\n"
         "  retry           have the running uploader send every waiting job now"_s);
-    parser.addHelpOption();
-    parser.addVersionOption();
     const QCommandLineOption json(u"json"_s, u"With list: a JSON array of objects."_s);
     parser.addOption(json);
     parser.addPositionalArgument(u"command"_s, u"list (the default), remove or retry."_s,
                                  u"[list|remove ID...|retry]"_s);
-    if (!parser.parse(QCoreApplication::arguments())) {
-        print(stderr, u"zek-jobs: %1\n"_s.arg(parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet(u"help"_s)) {
-        print(stdout, parser.helpText());
-        return 0;
-    }
-    if (parser.isSet(u"version"_s)) {
-        print(stdout, u"zek-jobs %1\n"_s.arg(QCoreApplication::applicationVersion()));
-        return 0;
+    if (const std::optional<int> status = ZEKCommandLine::process(parser)) {
+        return *status;
     }
     QStringList arguments = parser.positionalArguments();
     const QString command = arguments.isEmpty() ? u"list"_s : arguments.takeFirst();
@@ -244,6 +232,5 @@ int main(int argc, char *argv[])
     if (command == u"retry"_s && arguments.isEmpty() && !parser.isSet(json)) {
         return retry();
     }
-    print(stderr, u"zek-jobs: wrong usage; see zek-jobs --help\n"_s);
-    return 2;
+    return ZEKCommandLine::wrongUsage(u"wants list [--json], remove ID... or retry"_s);
 }

@@ -2,6 +2,7 @@
 // the uploader does, and prints the application log's lines for it, one per
 // line, without time stamps. Exit status: 0 uploaded, 1 failed, 2 wrong usage.
 
+#include "ZEKCommandLine.h"
 #include "ZEKIdentity.h"
 #include "ZEKLog.h"
 #include "ZEKNetworkController.h"
@@ -14,46 +15,25 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-void print(FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-}
-
-} // namespace
+namespace {} // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(u"zek-upload"_s);
-    QCoreApplication::setApplicationVersion(QString::fromUtf8(zek::kVersion));
     QCommandLineParser parser;
-    parser.setApplicationDescription(
+    ZEKCommandLine::prepare(
+        parser, u"zek-upload"_s,
         u"Uploads FILE to the device's print resource URL exactly as ZEKUploader does and prints "
         "the log's lines for it.\nExit status: 0 uploaded, 1 failed, 2 wrong usage."_s);
-    parser.addHelpOption();
-    parser.addVersionOption();
     parser.addPositionalArgument(u"FILE"_s, u"The PDF to upload."_s);
     parser.addPositionalArgument(
         u"URL"_s, u"The print resource, e.g. http://192.0.2.7:5004/api/laser/json/print/pdf."_s);
-    if (!parser.parse(QCoreApplication::arguments())) {
-        print(stderr, u"zek-upload: %1\nTry 'zek-upload --help'.\n"_s.arg(parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet(u"help"_s)) {
-        print(stdout, parser.helpText());
-        return 0;
-    }
-    if (parser.isSet(u"version"_s)) {
-        print(stdout, u"zek-upload %1\n"_s.arg(QCoreApplication::applicationVersion()));
-        return 0;
+    if (const std::optional<int> status = ZEKCommandLine::process(parser)) {
+        return *status;
     }
     const QStringList arguments = parser.positionalArguments();
     if (arguments.size() != 2) {
-        print(stderr, u"zek-upload: wants FILE and URL\nTry 'zek-upload --help'.\n"_s);
-        return 2;
+        return ZEKCommandLine::wrongUsage(u"wants FILE and URL"_s);
     }
     const QUrl file = QUrl::fromLocalFile(QFileInfo(arguments.at(0)).absoluteFilePath());
     // A text that is no absolute URL is no resource at all.
