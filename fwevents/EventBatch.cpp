@@ -1,15 +1,10 @@
 #include "EventBatch.h"
 
+#include "BytePaths.h"
 #include "FWEvent.h"
 
 namespace {
 constexpr quint32 kItemFlags = ~quint32(0xff);
-
-QByteArray directoryOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash <= 0 ? QByteArray("/") : path.left(slash);
-}
 } // namespace
 
 EventBatch::EventBatch(bool perFileEvents) : perFileEvents_(perFileEvents) {}
@@ -17,7 +12,7 @@ EventBatch::EventBatch(bool perFileEvents) : perFileEvents_(perFileEvents) {}
 void EventBatch::add(const QByteArray &path, quint32 flags)
 {
     if (!perFileEvents_ && (flags & kItemFlags) != 0) {
-        add(directoryOf(path), flags & ~kItemFlags);
+        add(bytepaths::parent(path), flags & ~kItemFlags);
         return;
     }
     const auto found = index_.constFind(path);

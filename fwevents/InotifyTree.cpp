@@ -1,20 +1,17 @@
 #include "InotifyTree.h"
 
+#include "BytePaths.h"
+#include "EventFlags.h"
 #include "FWEvent.h"
 #include "FileNames.h"
 #include "SystemLog.h"
 #include "TreeWalk.h"
 
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -23,91 +20,6 @@ namespace {
 constexpr quint32 kWatchMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_MOVED_FROM |
                                IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
                                IN_DONT_FOLLOW | IN_EXCL_UNLINK;
-// A directory on the way to a root only tells when its entries come, go or change rights; added
-// to what the watch already reports, should the directory also be part of a tree.
-constexpr quint32 kStepWatchMask = IN_CREATE | IN_DELETE | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO |
-                                   IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW |
-                                   IN_MASK_ADD;
-
-const QByteArray kSlash("/");
-
-bool isInside(const QByteArray &path, const QByteArray &directory)
-{
-    return directory == kSlash || path == directory ||
-           (path.startsWith(directory) && path.at(directory.size()) == '/');
-}
-
-QByteArray childPath(const QByteArray &directory, const QByteArray &name)
-{
-    return directory == kSlash ? kSlash + name : directory + '/' + name;
-}
-
-QByteArray parentOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash <= 0 ? kSlash : path.left(slash);
-}
-
-quint32 typeFlag(fs::file_type type)
-{
-    switch (type) {
-    case fs::file_type::regular:
-        return kFWEventFlagItemIsFile;
-    case fs::file_type::directory:
-        return kFWEventFlagItemIsDir;
-    case fs::file_type::symlink:
-        return kFWEventFlagItemIsSymlink;
-    default:
-        return 0;
-    }
-}
-
-// The item's own type, links not followed; nothing when it is already gone.
-quint32 typeFlagAt(const QByteArray &path)
-{
-    struct stat status {};
-    if (lstat(path.constData(), &status) != 0) {
-        return 0;
-    }
-    if (S_ISREG(status.st_mode)) {
-        return kFWEventFlagItemIsFile;
-    }
-    if (S_ISDIR(status.st_mode)) {
-        return kFWEventFlagItemIsDir;
-    }
-    return S_ISLNK(status.st_mode) ? kFWEventFlagItemIsSymlink : 0;
-}
-
-quint32 changeFlags(quint32 mask)
-{
-    quint32 flags = 0;
-    if (mask & IN_CREATE) {
-        flags |= kFWEventFlagItemCreated;
-    }
-    if (mask & IN_DELETE) {
-        flags |= kFWEventFlagItemRemoved;
-    }
-    if (mask & IN_ATTRIB) {
-        flags |= kFWEventFlagItemInodeMetaMod;
-    }
-    if (mask & (IN_MOVED_FROM | IN_MOVED_TO)) {
-        flags |= kFWEventFlagItemRenamed;
-    }
-    if (mask & IN_MODIFY) {
-        flags |= kFWEventFlagItemModified;
-    }
-    return flags;
-}
-
-QByteArrayList splitSteps(const QByteArray &path)
-{
-    QByteArrayList steps = path.split('/');
-    steps.removeAll(QByteArray());
-    return steps;
-}
-
-// A path can lead through this many symbolic links, as the kernel allows.
-constexpr int kMaxLinks = 40;
 
 // What changes the entry that a root's path goes on through.
 constexpr quint32 kStepChange = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
@@ -115,19 +27,9 @@ constexpr quint32 kStepChange = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED
 } // namespace
 
 InotifyTree::InotifyTree(QByteArrayList roots, bool reportRootChanges)
-    : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), reportRootChanges_(reportRootChanges)
-{
-    for (QByteArray &root : roots) {
-        roots_.append({std::move(root)});
-    }
-}
-
-InotifyTree::~InotifyTree()
-{
-    if (fd_ >= 0) {
-        close(fd_);
-    }
-}
+    : paths_(std::move(roots), watches_), roots_(paths_.paths().size()),
+      reportRootChanges_(reportRootChanges)
+{}
 
 void InotifyTree::watchRoots()
 {
@@ -141,10 +43,10 @@ void InotifyTree::readEvents(EventBatch &batch)
     // Only what is queued now: a steady stream of events must not keep flushes and delivery
     // waiting.
     int queued = 0;
-    ioctl(fd_, FIONREAD, &queued);
+    ioctl(fd(), FIONREAD, &queued);
     alignas(inotify_event) char buffer[64 * 1024];
     for (ssize_t taken = 0; taken < queued || taken == 0;) {
-        const ssize_t length = read(fd_, buffer, sizeof buffer);
+        const ssize_t length = read(fd(), buffer, sizeof buffer);
         if (length < 0 && errno == EINTR) {
             continue;
         }
@@ -158,21 +60,20 @@ void InotifyTree::readEvents(EventBatch &batch)
             next += sizeof(inotify_event) + event->len;
         }
     }
-    expirePendingMoves();
+    expireRenames();
     watchStarved(batch);
 }
 
 void InotifyTree::watchStarved(EventBatch &batch)
 {
-    if (!watchesFreed_ || starved_.isEmpty()) {
+    if (starved_.isEmpty() || !watches_.takeFreed()) {
         return;
     }
-    watchesFreed_ = false;
     const QHash<QByteArray, int> starved = std::exchange(starved_, {});
     for (auto directory = starved.cbegin(); directory != starved.cend(); ++directory) {
         struct stat status {};
         if (lstat(directory.key().constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
-            !isWatched(directory.key(), directory.value())) {
+            !watches_.isWatched(directory.key(), directory.value())) {
             // What came while it was not watched arrives now; short again, it waits again.
             watchTree(directory.key(), directory.value(), &batch);
         }
@@ -187,21 +88,21 @@ void InotifyTree::mountsChanged(EventBatch &batch)
                            [wd](const Root &root) { return root.topWatch == wd; });
     };
     QList<std::pair<QByteArray, int>> covered;
-    for (auto node = nodes_.cbegin(); node != nodes_.cend(); ++node) {
+    const QHash<int, WatchTable::Watch> &all = watches_.watches();
+    for (auto watch = all.cbegin(); watch != all.cend(); ++watch) {
         struct stat now {};
-        if (node->treeOf >= 0 && !node->muted && !isTop(node.key()) &&
-            lstat(node->path.constData(), &now) == 0 && S_ISDIR(now.st_mode) &&
-            FileIdentity{now.st_dev, now.st_ino} != node->directory) {
-            covered.append({node->path, node->treeOf});
+        if (watch->treeOf >= 0 && !watch->muted && !isTop(watch.key()) &&
+            lstat(watch->path.constData(), &now) == 0 && S_ISDIR(now.st_mode) &&
+            FileIdentity{now.st_dev, now.st_ino} != watch->directory) {
+            covered.append({watch->path, watch->treeOf});
         }
     }
     for (const auto &[path, root] : std::as_const(covered)) {
-        if (!isWatched(path, root)) {
+        if (!watches_.isWatched(path, root)) {
             continue; // below another one taken anew already
         }
-        for (const WatchReference &reference : watchesBelow(path, root)) {
-            nodes_[reference.watch].treeOf = -1;
-            release(reference.watch);
+        for (const WatchTable::Reference &reference : watches_.below(path, root)) {
+            watches_.leaveTree(reference.watch);
         }
         watchTree(path, root, &batch);
     }
@@ -213,40 +114,36 @@ void InotifyTree::handle(const inotify_event &event, EventBatch &batch)
         handleOverflow(batch);
         return;
     }
-    const auto found = nodes_.constFind(event.wd);
-    if (found == nodes_.constEnd()) {
+    const WatchTable::Watch *found = watches_.find(event.wd);
+    if (!found) {
         return; // a watch given up earlier
     }
-    const Node node = *found; // a copy: handling may add or drop watches
+    const WatchTable::Watch watch = *found; // a copy: handling may add or drop watches
     if (event.mask & IN_IGNORED) {
-        watchesFreed_ = true;
-        nodes_.remove(event.wd);
-        forgetPath(node.path, event.wd);
-        handleSelf(event.wd, node, IN_DELETE_SELF, batch);
+        watches_.forgetDropped(event.wd);
+        handleSelf(event.wd, watch, IN_DELETE_SELF, batch);
     } else if (event.len == 0) {
-        handleSelf(event.wd, node, event.mask, batch);
+        handleSelf(event.wd, watch, event.mask, batch);
     } else {
-        handleEntry(node, event, batch);
+        handleEntry(event.wd, watch, event, batch);
     }
 }
 
-void InotifyTree::handleSelf(int wd, const Node &node, quint32 mask, EventBatch &batch)
+void InotifyTree::handleSelf(int wd, const WatchTable::Watch &watch, quint32 mask,
+                             EventBatch &batch)
 {
-    if (node.treeOf >= 0 && !node.muted && (mask & IN_ATTRIB)) {
-        batch.add(node.path, kFWEventFlagItemInodeMetaMod | kFWEventFlagItemIsDir);
+    if (watch.treeOf >= 0 && !watch.muted && (mask & IN_ATTRIB)) {
+        batch.add(watch.path, kFWEventFlagItemInodeMetaMod | kFWEventFlagItemIsDir);
     }
-    if (node.treeOf >= 0 && !node.muted && (mask & IN_UNMOUNT)) {
-        batch.add(node.path, kFWEventFlagUnmount);
+    if (watch.treeOf >= 0 && !watch.muted && (mask & IN_UNMOUNT)) {
+        batch.add(watch.path, kFWEventFlagUnmount);
     }
     if (!(mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))) {
         return;
     }
     // The directory is no longer at its path: the roots it led to, or the root it was the top
     // of, may lead elsewhere now. Inside a tree its parent reports the change.
-    QList<int> affected;
-    for (const Step &step : node.steps) {
-        affected.append(step.root);
-    }
+    QList<int> affected = paths_.rootsThrough(wd);
     for (int root = 0; root < roots_.size(); ++root) {
         if (roots_[root].topWatch == wd) {
             affected.append(root);
@@ -257,19 +154,18 @@ void InotifyTree::handleSelf(int wd, const Node &node, quint32 mask, EventBatch 
     }
 }
 
-void InotifyTree::handleEntry(const Node &node, const inotify_event &event, EventBatch &batch)
+void InotifyTree::handleEntry(int wd, const WatchTable::Watch &watch, const inotify_event &event,
+                              EventBatch &batch)
 {
-    if (node.treeOf >= 0 && !node.muted) {
-        handleTreeEntry(node, event, batch);
+    if (watch.treeOf >= 0 && !watch.muted) {
+        handleTreeEntry(watch, event, batch);
     }
-    const QByteArray name(event.name);
     QList<int> affected;
-    for (const Step &step : node.steps) {
+    for (const int root : paths_.rootsThrough(wd, QByteArray(event.name))) {
         // A change of rights may make a path that could not be followed passable.
-        const bool waiting = roots_[step.root].topWatch < 0;
-        if (step.name == name &&
-            ((event.mask & kStepChange) || (waiting && event.mask & IN_ATTRIB))) {
-            affected.append(step.root);
+        const bool waiting = roots_[root].topWatch < 0;
+        if ((event.mask & kStepChange) || (waiting && event.mask & IN_ATTRIB)) {
+            affected.append(root);
         }
     }
     for (const int root : std::as_const(affected)) {
@@ -277,9 +173,10 @@ void InotifyTree::handleEntry(const Node &node, const inotify_event &event, Even
     }
 }
 
-void InotifyTree::handleTreeEntry(const Node &node, const inotify_event &event, EventBatch &batch)
+void InotifyTree::handleTreeEntry(const WatchTable::Watch &watch, const inotify_event &event,
+                                  EventBatch &batch)
 {
-    const QByteArray path = childPath(node.path, QByteArray(event.name));
+    const QByteArray path = bytepaths::child(watch.path, QByteArray(event.name));
     const bool isDir = event.mask & IN_ISDIR;
     const quint32 flags = changeFlags(event.mask);
     if (flags == 0) {
@@ -289,57 +186,51 @@ void InotifyTree::handleTreeEntry(const Node &node, const inotify_event &event, 
     batch.add(path, flags | type);
 
     if (event.mask & IN_MOVED_FROM) {
-        const QList<WatchReference> watches =
-            isDir ? watchesBelow(path, node.treeOf) : QList<WatchReference>();
+        const QList<WatchTable::Reference> watches =
+            isDir ? watches_.below(path, watch.treeOf) : QList<WatchTable::Reference>();
         // Until the second half says where it went, nothing in it is reported: it may be
         // outside the tree already.
-        for (const WatchReference &reference : watches) {
-            nodes_[reference.watch].muted = true;
+        for (const WatchTable::Reference &reference : watches) {
+            watches_.mute(reference.watch);
         }
-        pendingMoves_.insert(event.cookie, {path, isDir, readGeneration_, watches});
+        renames_.departed(event.cookie, {path, isDir, watches});
         return;
     }
     if (event.mask & IN_MOVED_TO) {
-        const auto from = pendingMoves_.constFind(event.cookie);
-        if (from != pendingMoves_.constEnd()) {
-            const PendingMove move = *from;
-            pendingMoves_.erase(from);
-            if (!move.isDir) {
-                batch.refine(move.path, type); // the old name is gone: it had the new one's type
+        if (const std::optional<RenamePairing::Departure> move = renames_.arrived(event.cookie)) {
+            if (!move->isDir) {
+                batch.refine(move->path, type); // the old name is gone: it had the new one's type
                 return;
             }
             // What is held of the directory's items is reported where they are now.
-            batch.move(move.path, path);
-            // The same watches, now under the new name; set up anew, so that an earlier move
+            batch.move(move->path, path);
+            // The same watches, now under the new name; placed anew, so that an earlier move
             // that took them along cannot drop them.
             bool watched = false;
-            for (const WatchReference &reference : move.watches) {
-                if (isCurrent(reference)) {
-                    Node &moved = nodes_[reference.watch];
-                    moved.path = path + moved.path.mid(move.path.size());
-                    watchAt_.insert(moved.path, reference.watch);
-                    moved.treeOf = node.treeOf;
-                    moved.generation = ++watchGeneration_;
-                    moved.muted = false;
-                    watched = watched || moved.path == path;
+            for (const WatchTable::Reference &reference : move->watches) {
+                if (watches_.isCurrent(reference)) {
+                    const QByteArray moved =
+                        path + watches_.find(reference.watch)->path.mid(move->path.size());
+                    watches_.placeInTree(reference.watch, moved, watch.treeOf);
+                    watched = watched || moved == path;
                 }
             }
             if (!watched) {
                 // Never watched (filled and moved before its creation was read), or its
                 // watches went meanwhile: what is in it arrives now.
-                watchTree(path, node.treeOf, &batch);
+                watchTree(path, watch.treeOf, &batch);
             }
             return;
         }
     }
     if (isDir && (event.mask & (IN_CREATE | IN_MOVED_TO))) {
-        watchTree(path, node.treeOf, &batch);
+        watchTree(path, watch.treeOf, &batch);
     } else if (isDir && (event.mask & IN_ATTRIB)) {
-        if (!isWatched(path, node.treeOf)) {
+        if (!watches_.isWatched(path, watch.treeOf)) {
             // A directory that could not be read when it came may be readable now: the backend
             // makes a user's directory as root's, then hands it to the user, whose uploader is
             // told of the change of owner. What is already in it is reported as arrived.
-            watchTree(path, node.treeOf, &batch);
+            watchTree(path, watch.treeOf, &batch);
         } else {
             // Its rights may have hidden what came meanwhile (0700 for a while, to this user):
             // its entries are reported as arrived; the receiver reports each job once.
@@ -358,178 +249,61 @@ void InotifyTree::reportEntries(const QByteArray &directory, EventBatch &batch) 
     walk.walk(directory, false);
 }
 
-bool InotifyTree::isWatched(const QByteArray &path, int root) const
-{
-    // By the index, not a walk of every watch: a storm of changes of rights (chmod -R, a backup
-    // tool) asks this for every directory of the tree.
-    const auto node = nodes_.constFind(watchAt_.value(path, -1));
-    return node != nodes_.constEnd() && node->path == path && node->treeOf == root;
-}
-
 void InotifyTree::handleOverflow(EventBatch &batch)
 {
-    for (const Root &root : std::as_const(roots_)) {
-        batch.add(root.path, kFWEventFlagMustScanSubDirs | kFWEventFlagKernelDropped);
+    for (const QByteArray &root : paths_.paths()) {
+        batch.add(root, kFWEventFlagMustScanSubDirs | kFWEventFlagKernelDropped);
     }
-    // Anything may have moved unseen, and the halves of renames are lost: set every watch up
-    // anew, on a new instance in the same descriptor. Removing the watches one by one would queue
-    // an event for each, enough to overflow the queue again on a large tree. Files are for the
-    // receiver's scan, so they are not reported here.
-    const int fresh = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fresh >= 0) {
-        dup3(fresh, fd_, O_CLOEXEC);
-        close(fresh);
-    } else {
-        for (auto node = nodes_.cbegin(); node != nodes_.cend(); ++node) {
-            inotify_rm_watch(fd_, node.key());
-        }
-    }
-    nodes_.clear();
-    watchAt_.clear();
+    // Anything may have moved unseen, and the halves of renames are lost: every watch is set up
+    // anew. Files are for the receiver's scan, so they are not reported here.
+    watches_.reset();
+    paths_.forgetSteps();
     starved_.clear(); // the walk below tries them all again
-    pendingMoves_.clear();
+    renames_.clear();
     for (Root &root : roots_) {
         root.topWatch = -1;
     }
     watchRoots();
 }
 
-// The second half of a rename is queued right after the first, though a read may end between
-// them; one that has not come by the end of the next read never will: the item left the tree. Its
-// watches go, unless something set them up again meanwhile (a directory of that name made anew, or
-// the same one moved back).
-void InotifyTree::expirePendingMoves()
+// A rename whose second half never came took its item out of the tree: its watches go, unless
+// something placed them again meanwhile (a directory of that name made anew, or the same one
+// moved back).
+void InotifyTree::expireRenames()
 {
-    for (auto move = pendingMoves_.begin(); move != pendingMoves_.end();) {
-        if (move->readGeneration < readGeneration_) {
-            for (const WatchReference &reference : std::as_const(move->watches)) {
-                if (isCurrent(reference)) {
-                    nodes_[reference.watch].treeOf = -1;
-                    release(reference.watch);
-                }
+    for (const RenamePairing::Departure &move : renames_.endRead()) {
+        for (const WatchTable::Reference &reference : move.watches) {
+            if (watches_.isCurrent(reference)) {
+                watches_.leaveTree(reference.watch);
             }
-            move = pendingMoves_.erase(move);
-        } else {
-            ++move;
         }
     }
-    ++readGeneration_;
 }
 
 void InotifyTree::checkRoot(int root, EventBatch *batch)
 {
-    const std::optional<QByteArray> top = followPath(root);
-    std::optional<FileIdentity> identity;
-    struct stat info {};
-    if (top && lstat(top->constData(), &info) == 0) {
-        identity = FileIdentity{info.st_dev, info.st_ino};
-    }
+    const std::optional<RootPathFollower::Destination> top = paths_.follow(root);
     Root &current = roots_[root];
-    const bool watched = current.topWatch >= 0 && nodes_.contains(current.topWatch);
-    if (watched && identity == current.top) {
+    const bool watched = current.topWatch >= 0 && watches_.find(current.topWatch) != nullptr;
+    if (watched && top && top->identity == current.top) {
         return; // the path still leads to the directory watched
     }
     if (current.topWatch >= 0) {
-        unwatchTree(root);
+        watches_.dropTree(root);
         current.topWatch = -1;
         if (batch && reportRootChanges_) {
-            batch->add(current.path, kFWEventFlagRootChanged);
+            batch->add(paths_.path(root), kFWEventFlagRootChanged);
         }
     }
-    if (!identity) {
+    if (!top) {
         return;
     }
-    const int wd = watchTree(roots_[root].path, root, batch, *top);
+    const int wd = watchTree(paths_.path(root), root, batch, top->directory);
     if (wd >= 0 && batch && reportRootChanges_) {
-        batch->add(roots_[root].path, kFWEventFlagRootChanged);
+        batch->add(paths_.path(root), kFWEventFlagRootChanged);
     }
-    roots_[root].topWatch = wd;
-    roots_[root].top = *identity;
-}
-
-std::optional<QByteArray> InotifyTree::followPath(int root)
-{
-    QList<QPair<int, QByteArray>> steps;
-    std::optional<QByteArray> top;
-    QByteArray directory = kSlash;
-    QByteArrayList rest = splitSteps(roots_[root].path);
-    int links = 0;
-    for (;;) {
-        if (rest.isEmpty()) {
-            top = directory;
-            break;
-        }
-        const QByteArray name = rest.takeFirst();
-        if (name == ".") {
-            continue;
-        }
-        if (name == "..") {
-            directory = parentOf(directory);
-            continue;
-        }
-        // A directory that may be passed but not listed cannot be watched: the path still
-        // leads through it, without notice of changes there.
-        const int wd = addWatch(directory, kStepWatchMask);
-        if (wd >= 0) {
-            steps.append({wd, name});
-        } else if (errno != EACCES) {
-            break;
-        }
-        const QByteArray next = childPath(directory, name);
-        struct stat info {};
-        if (lstat(next.constData(), &info) != 0) {
-            break; // not there (yet): the step's watch sees it come
-        }
-        if (S_ISDIR(info.st_mode)) {
-            directory = next;
-        } else if (S_ISLNK(info.st_mode) && ++links <= kMaxLinks) {
-            std::error_code error;
-            const fs::path target = fs::read_symlink(next.constData(), error);
-            if (error) {
-                break;
-            }
-            const QByteArray text(target.c_str());
-            if (text.startsWith('/')) {
-                directory = kSlash;
-            }
-            rest = splitSteps(text) + rest;
-        } else {
-            break; // something else in the way, until it is replaced
-        }
-    }
-    setSteps(root, steps);
-    return top;
-}
-
-void InotifyTree::setSteps(int root, const QList<QPair<int, QByteArray>> &steps)
-{
-    for (const auto &[wd, name] : steps) {
-        Node &node = nodes_[wd];
-        if (!node.steps.contains(Step{root, name})) {
-            node.steps.append({root, name});
-        }
-    }
-    QList<int> unused;
-    for (auto node = nodes_.begin(); node != nodes_.end(); ++node) {
-        node->steps.removeIf([&](const Step &step) {
-            return step.root == root && !steps.contains(qMakePair(node.key(), step.name));
-        });
-        unused.append(node.key());
-    }
-    for (const int wd : std::as_const(unused)) {
-        release(wd);
-    }
-}
-
-int InotifyTree::addWatch(const QByteArray &path, quint32 mask)
-{
-    const int wd = inotify_add_watch(fd_, path.constData(), mask);
-    if (wd < 0 && errno != ENOENT && errno != ENOTDIR && errno != EACCES && errno != ELOOP) {
-        // Most likely the user's inotify watch limit, or a path longer than the system allows.
-        zek::systemLog("FWEvents: cannot watch " + zek::displayPath(path).toStdString() + ": " +
-                       std::strerror(errno));
-    }
-    return wd;
+    current.topWatch = wd;
+    current.top = top->identity;
 }
 
 int InotifyTree::watchTree(const QByteArray &directory, int root, EventBatch *arrivals,
@@ -539,7 +313,8 @@ int InotifyTree::watchTree(const QByteArray &directory, int root, EventBatch *ar
     const TreeWalk walk(
         [&](const QByteArray &path) {
             const bool isTop = path == directory;
-            const int wd = addWatch(isTop && !watchAt.isNull() ? watchAt : path, kWatchMask);
+            const QByteArray &at = isTop && !watchAt.isNull() ? watchAt : path;
+            const int wd = watches_.add(at, kWatchMask);
             if (wd < 0) {
                 if (errno == ENOSPC) {
                     starved_.insert(path, root); // tried again once watches are given up
@@ -547,16 +322,11 @@ int InotifyTree::watchTree(const QByteArray &directory, int root, EventBatch *ar
                 return false; // gone again, or not ours to read
             }
             starved_.remove(path);
-            Node &node = nodes_[wd];
-            node.path = path;
-            watchAt_.insert(path, wd);
             struct stat watched {};
-            if (lstat((isTop && !watchAt.isNull() ? watchAt : path).constData(), &watched) == 0) {
-                node.directory = {watched.st_dev, watched.st_ino};
-            }
-            node.treeOf = root;
-            node.generation = ++watchGeneration_;
-            node.muted = false;
+            watches_.placeInTree(wd, path, root,
+                                 lstat(at.constData(), &watched) == 0
+                                     ? std::optional(FileIdentity{watched.st_dev, watched.st_ino})
+                                     : std::nullopt);
             if (isTop) {
                 topWatch = wd;
             }
@@ -573,55 +343,4 @@ int InotifyTree::watchTree(const QByteArray &directory, int root, EventBatch *ar
         });
     walk.walk(directory);
     return topWatch;
-}
-
-void InotifyTree::unwatchTree(int root)
-{
-    QList<int> dropped;
-    for (auto node = nodes_.begin(); node != nodes_.end(); ++node) {
-        if (node->treeOf == root) {
-            node->treeOf = -1;
-            dropped.append(node.key());
-        }
-    }
-    for (const int wd : std::as_const(dropped)) {
-        release(wd);
-    }
-}
-
-QList<InotifyTree::WatchReference> InotifyTree::watchesBelow(const QByteArray &directory,
-                                                             int root) const
-{
-    QList<WatchReference> watches;
-    for (auto node = nodes_.cbegin(); node != nodes_.cend(); ++node) {
-        if (node->treeOf == root && isInside(node->path, directory)) {
-            watches.append({node.key(), node->generation});
-        }
-    }
-    return watches;
-}
-
-bool InotifyTree::isCurrent(const WatchReference &reference) const
-{
-    const auto node = nodes_.constFind(reference.watch);
-    return node != nodes_.constEnd() && node->generation == reference.generation &&
-           node->treeOf >= 0;
-}
-
-void InotifyTree::forgetPath(const QByteArray &path, int wd)
-{
-    if (watchAt_.value(path, -1) == wd) {
-        watchAt_.remove(path);
-    }
-}
-
-void InotifyTree::release(int wd)
-{
-    const auto node = nodes_.constFind(wd);
-    if (node != nodes_.constEnd() && node->treeOf < 0 && node->steps.isEmpty()) {
-        inotify_rm_watch(fd_, wd);
-        watchesFreed_ = true;
-        forgetPath(node->path, wd);
-        nodes_.erase(node);
-    }
 }

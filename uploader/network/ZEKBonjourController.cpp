@@ -49,14 +49,19 @@ private:
     ZEKBonjourController::ServicesCompletion completion_;
 };
 
-QString namesOf(const ZEKBonjourController::Services &services)
+QString domainsFoundLine(const QStringList &domains)
+{
+    return u"Domains did found: [%1]"_s.arg(zek::escapeControlCharacters(domains.join(u", "_s)));
+}
+
+QString servicesFoundLine(const ZEKBonjourController::Services &services)
 {
     QStringList names;
     for (const auto &service : services) {
         // A published name is anybody's: it must not forge log lines.
         names.append(zek::escapeControlCharacters(service->name()));
     }
-    return names.join(u", "_s);
+    return u"Services did found: [%1]"_s.arg(names.join(u", "_s));
 }
 
 } // namespace
@@ -71,12 +76,13 @@ ZEKBonjourController::create(zek::DNSServiceDiscovery &discovery,
 
 ZEKBonjourController::ZEKBonjourController(zek::DNSServiceDiscovery &discovery,
                                            std::chrono::milliseconds searchTimeout)
-    : discovery_(discovery), serviceBrowser_(discovery.makeBrowser())
+    : discovery_(discovery), serviceBrowser_(discovery.makeBrowser()),
+      domainSearch_(*serviceBrowser_, searchTimeout, u"No Domains found by timeout"_s,
+                    domainsFoundLine),
+      serviceSearch_(*serviceBrowser_, searchTimeout, u"No Services found by timeout"_s,
+                     servicesFoundLine)
 {
     serviceBrowser_->setDelegate(this);
-    searchTimeout_.setSingleShot(true);
-    searchTimeout_.setInterval(searchTimeout);
-    QObject::connect(&searchTimeout_, &QTimer::timeout, [this] { searchTimedOut(); });
 }
 
 ZEKBonjourController::~ZEKBonjourController()
@@ -89,10 +95,7 @@ void ZEKBonjourController::findDomainsWithCompletion(DomainsCompletion completio
     if (isSearching()) {
         return;
     }
-    search_ = Search::Domains;
-    searchTimeout_.start();
-    domainFoundClosure_ = std::move(completion);
-    domains_.clear();
+    domainSearch_.start(std::move(completion));
     ZEKLog::sharedLog().log(u"Starting Domains searching"_s);
     serviceBrowser_->searchForBrowsableDomains();
 }
@@ -103,10 +106,7 @@ void ZEKBonjourController::findServicesOfType(const QString &type, const QString
     if (isSearching()) {
         return;
     }
-    search_ = Search::Services;
-    searchTimeout_.start();
-    serviceFoundClosure_ = std::move(withCompletion);
-    services_.clear();
+    serviceSearch_.start(std::move(withCompletion));
     ZEKLog::sharedLog().log(
         u"Starting Services searching of type '%1' in domain '%2'"_s.arg(type, inDomain));
     serviceBrowser_->searchForServicesOfType(type, inDomain);
@@ -157,72 +157,12 @@ void ZEKBonjourController::unregisterTestService()
 void ZEKBonjourController::netServiceBrowser(zek::NetServiceBrowser *, const QString &didFindDomain,
                                              bool moreComing)
 {
-    if (search_ != Search::Domains) {
-        return;
-    }
-    // Every report gives the search another full timeout: a batch that falls
-    // silent after "more coming" still ends, with what it found.
-    searchTimeout_.start();
-    domains_.append(didFindDomain);
-    if (!moreComing) {
-        finishDomainSearch();
-    }
+    domainSearch_.report(didFindDomain, moreComing);
 }
 
 void ZEKBonjourController::netServiceBrowser(zek::NetServiceBrowser *,
                                              const std::shared_ptr<zek::NetService> &didFindService,
                                              bool moreComing)
 {
-    if (search_ != Search::Services) {
-        return;
-    }
-    searchTimeout_.start();
-    services_.append(didFindService);
-    if (!moreComing) {
-        finishServiceSearch();
-    }
-}
-
-void ZEKBonjourController::searchTimedOut()
-{
-    const bool nothingFound = search_ == Search::Domains ? domains_.isEmpty() : services_.isEmpty();
-    if (nothingFound) {
-        ZEKLog::sharedLog().log(search_ == Search::Domains ? u"No Domains found by timeout"_s
-                                                           : u"No Services found by timeout"_s);
-    }
-    if (search_ == Search::Domains) {
-        finishDomainSearch();
-    } else if (search_ == Search::Services) {
-        finishServiceSearch();
-    }
-}
-
-void ZEKBonjourController::finishDomainSearch()
-{
-    searchTimeout_.stop();
-    if (!domains_.isEmpty()) {
-        ZEKLog::sharedLog().log(
-            u"Domains did found: [%1]"_s.arg(zek::escapeControlCharacters(domains_.join(u", "_s))));
-    }
-    serviceBrowser_->stop();
-    search_ = Search::None;
-    // The completion may start the next search at once, which clears the list.
-    const QStringList found = domains_;
-    if (auto completion = std::exchange(domainFoundClosure_, nullptr)) {
-        completion(found);
-    }
-}
-
-void ZEKBonjourController::finishServiceSearch()
-{
-    searchTimeout_.stop();
-    if (!services_.isEmpty()) {
-        ZEKLog::sharedLog().log(u"Services did found: [%1]"_s.arg(namesOf(services_)));
-    }
-    serviceBrowser_->stop();
-    search_ = Search::None;
-    const Services found = services_;
-    if (auto completion = std::exchange(serviceFoundClosure_, nullptr)) {
-        completion(found);
-    }
+    serviceSearch_.report(didFindService, moreComing);
 }

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "NetServiceBrowser.h"
+#include "ZEKBrowserSearch.h"
 
 #include <QList>
 #include <QStringList>
-#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -34,7 +34,7 @@ public:
            std::chrono::milliseconds searchTimeout = kSearchTimeout);
     ~ZEKBonjourController() override;
 
-    bool isSearching() const { return search_ != Search::None; }
+    bool isSearching() const { return domainSearch_.isRunning() || serviceSearch_.isRunning(); }
 
     // findDomainsWithCompletion:
     void findDomainsWithCompletion(DomainsCompletion completion);
@@ -59,21 +59,12 @@ public:
                            bool moreComing) override;
 
 private:
-    enum class Search { None, Domains, Services };
-
     ZEKBonjourController(zek::DNSServiceDiscovery &discovery,
                          std::chrono::milliseconds searchTimeout);
-    void searchTimedOut();
-    void finishDomainSearch();
-    void finishServiceSearch();
 
     zek::DNSServiceDiscovery &discovery_;
     std::unique_ptr<zek::NetServiceBrowser> serviceBrowser_;
-    Search search_ = Search::None;
-    QTimer searchTimeout_;
-    DomainsCompletion domainFoundClosure_;
-    QStringList domains_;
-    ServicesCompletion serviceFoundClosure_;
-    Services services_;
+    ZEKBrowserSearch<QString> domainSearch_;
+    ZEKBrowserSearch<std::shared_ptr<zek::NetService>> serviceSearch_;
     std::optional<Services> testServices_;
 };
