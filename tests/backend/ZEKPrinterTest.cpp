@@ -273,19 +273,29 @@ TEST_F(ZEKPrinterRun, NewUserDirectoryIsNeverOpenToOthersWhileRootOwnsIt)
         const char *owner;
         mode_t mode;
     };
-    for (const Case &c : {Case{"daemon", kRoot + "/daemon", "daemon", 0700},
-                          Case{"no-such-user-zek", kRoot + "/anonymous users", "nobody", 0777}}) {
-        ASSERT_EQ(printShimmed({"1", c.user, "t"}, "%PDF").exitCode, 0) << c.user;
+    const Case cases[] = {
+        {.user = "daemon", .directory = kRoot + "/daemon", .owner = "daemon", .mode = 0700},
+        {.user = "no-such-user-zek",
+         .directory = kRoot + "/anonymous users",
+         .owner = "nobody",
+         .mode = 0777},
+    };
+    const auto check = [&](const Case &c) {
+        ASSERT_EQ(printShimmed({"1", c.user, "t"}, "%PDF").exitCode, 0);
         const auto states = statesOf(c.directory);
-        ASSERT_FALSE(states.empty()) << c.user;
+        ASSERT_FALSE(states.empty());
         for (const auto &state : states) {
             if (state.uid == 0) {
-                EXPECT_EQ(state.mode, 0700u) << c.user << " after " << state.call.toStdString()
-                                             << ": " << std::oct << state.mode;
+                EXPECT_EQ(state.mode, 0700u)
+                    << "after " << state.call.toStdString() << ": " << std::oct << state.mode;
             }
         }
-        EXPECT_EQ(states.back().uid, uidOf(c.owner)) << c.user;
-        EXPECT_EQ(states.back().mode, c.mode) << c.user;
+        EXPECT_EQ(states.back().uid, uidOf(c.owner));
+        EXPECT_EQ(states.back().mode, c.mode);
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.user);
+        check(c);
     }
 }
 

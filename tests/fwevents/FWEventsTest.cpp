@@ -309,24 +309,30 @@ TEST_F(Watching, FollowsWhatTheRootsPathNamesNow)
 
     struct Case {
         const char *name;
-        QString watched;              // as given to the watcher
-        std::function<void()> change; // what the administrator does after the start
-        QString live;                 // where jobs arrive afterwards
-        QString stale;                // a tree that no longer is at the path, if any
+        QString watched;                      // as given to the watcher
+        std::function<void()> change = [] {}; // what the administrator does after the start
+        QString live;                         // where jobs arrive afterwards
+        QString stale;                        // a tree that no longer is at the path, if any
     };
     const Case cases[] = {
-        {"root is a link", base + u"/linked"_s, [] {}, disk, QString()},
-        {"relative root made later", u"later/spool"_s,
-         [&] { QDir().mkpath(base + u"/later/spool"_s); }, base + u"/later/spool"_s, QString()},
-        {"parent moved away and made anew", base + u"/var/spool"_s,
-         [&] {
-             QDir().rename(base + u"/var"_s, base + u"/var.old"_s);
-             QDir().mkpath(base + u"/var/spool"_s);
-         },
-         base + u"/var/spool"_s, base + u"/var.old/spool"_s},
+        {.name = "root is a link", .watched = base + u"/linked"_s, .live = disk},
+        {.name = "relative root made later",
+         .watched = u"later/spool"_s,
+         .change = [&] { QDir().mkpath(base + u"/later/spool"_s); },
+         .live = base + u"/later/spool"_s},
+        {.name = "parent moved away and made anew",
+         .watched = base + u"/var/spool"_s,
+         .change =
+             [&] {
+                 QDir().rename(base + u"/var"_s, base + u"/var.old"_s);
+                 QDir().mkpath(base + u"/var/spool"_s);
+             },
+         .live = base + u"/var/spool"_s,
+         .stale = base + u"/var.old/spool"_s},
     };
     QDir().mkpath(base + u"/var/spool"_s);
     for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
         events.clear();
         FWEvents watcher(urls(test.watched), record(), QThread::currentThread(),
                          kFWEventsSinceEventNow, kHour, false, std::nullopt, kFileEvents);
@@ -339,8 +345,8 @@ TEST_F(Watching, FollowsWhatTheRootsPathNamesNow)
         finishJob(test.live, u"job"_s);
         watcher.flushSynchronously();
         const QString reported = QDir::cleanPath(QDir(base).absoluteFilePath(test.watched));
-        EXPECT_NE(flagsOf(reported + u"/job.pdf"_s), 0u) << test.name;
-        EXPECT_EQ(flagsOf(reported + u"/stale.pdf"_s), 0u) << test.name;
+        EXPECT_NE(flagsOf(reported + u"/job.pdf"_s), 0u);
+        EXPECT_EQ(flagsOf(reported + u"/stale.pdf"_s), 0u);
     }
     QDir::setCurrent(savedDirectory);
 }

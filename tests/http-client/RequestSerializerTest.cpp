@@ -109,24 +109,26 @@ TEST(Settings, OnlyAssignedSettingsApply)
 TEST(QueryBuilding, ParametersOfGetHeadAndDeleteGoIntoTheURL)
 {
     struct Case {
-        QString method, URL;
+        QString method = u"GET"_s;
+        QString URL = kURL;
         QVariantMap parameters;
         QString expected;
     };
     const QVariantMap ba{{u"b"_s, 2}, {u"a"_s, 1}};
     const Case cases[] = {
-        {u"GET"_s, kURL, ba, kURL + u"?a=1&b=2"_s},
-        {u"HEAD"_s, kURL, ba, kURL + u"?a=1&b=2"_s},
-        {u"delete"_s, kURL, ba, kURL + u"?a=1&b=2"_s},
-        {u"GET"_s, kURL + u"?x=1"_s, {{u"a"_s, 1}}, kURL + u"?x=1&a=1"_s},
-        {u"GET"_s, kURL, {}, kURL + u"?"_s},
-        {u"GET"_s, kURL + u"#top"_s, {{u"a"_s, 1}}, kURL + u"?a=1#top"_s},
-        {u"GET"_s, u"http://a b/"_s, {{u"a"_s, 1}}, u""_s},
+        {.parameters = ba, .expected = kURL + u"?a=1&b=2"_s},
+        {.method = u"HEAD"_s, .parameters = ba, .expected = kURL + u"?a=1&b=2"_s},
+        {.method = u"delete"_s, .parameters = ba, .expected = kURL + u"?a=1&b=2"_s},
+        {.URL = kURL + u"?x=1"_s, .parameters = {{u"a"_s, 1}}, .expected = kURL + u"?x=1&a=1"_s},
+        {.parameters = {}, .expected = kURL + u"?"_s},
+        {.URL = kURL + u"#top"_s, .parameters = {{u"a"_s, 1}}, .expected = kURL + u"?a=1#top"_s},
+        {.URL = u"http://a b/"_s, .parameters = {{u"a"_s, 1}}, .expected = u""_s},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE((c.method + u' ' + c.URL).toStdString());
         const HCURLRequest request =
             build(HCHTTPRequestSerializer(), c.method, c.parameters, c.URL);
-        EXPECT_EQ(request.URL().toString(QUrl::FullyEncoded), c.expected) << c.URL.toStdString();
+        EXPECT_EQ(request.URL().toString(QUrl::FullyEncoded), c.expected);
         EXPECT_TRUE(request.HTTPBody().isEmpty());
         EXPECT_TRUE(request.valueForHTTPHeaderField(u"Content-Type"_s).isNull());
     }
