@@ -6,7 +6,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-TEST(PrepareTitle, WorkedExamples)
+TEST(TitleTest, WorkedExamples)
 {
     const QString untitled = u"Untitled document"_s;
     const QString face = QString::fromUcs4(U"\U0001F600", 1); // two code units
@@ -78,7 +78,7 @@ TEST(PrepareTitle, WorkedExamples)
 }
 
 // What no file name can hold: NUL, half a surrogate pair, more than 255 bytes.
-TEST(PrepareTitle, AlwaysMakesAValidFileName)
+TEST(TitleTest, AlwaysMakesAValidFileName)
 {
     const QChar lone[] = {QChar(0xD800), QChar(0xDC00)};
     const struct {

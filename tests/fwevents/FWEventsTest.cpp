@@ -27,7 +27,7 @@ QList<QUrl> urls(const QString &path)
     return {QUrl::fromLocalFile(path)};
 }
 
-class Watching : public ::testing::Test {
+class FWEventsTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(QDir().mkpath(root)); }
 
@@ -80,7 +80,7 @@ public:
     int count = 0;
 };
 
-TEST_F(Watching, RefusesInvalidArguments)
+TEST_F(FWEventsTest, RefusesInvalidArguments)
 {
     const auto expectInvalid = [](const std::function<void()> &create) {
         try {
@@ -103,7 +103,7 @@ TEST_F(Watching, RefusesInvalidArguments)
     }
 }
 
-TEST_F(Watching, ReportsEachKindOfChangeWithTheItemsType)
+TEST_F(FWEventsTest, ReportsEachKindOfChangeWithTheItemsType)
 {
     QDir(root).mkdir(u"gone"_s);
     const auto watcher = watch();
@@ -128,7 +128,7 @@ TEST_F(Watching, ReportsEachKindOfChangeWithTheItemsType)
     EXPECT_EQ(flagsOf(u"gone"_s), kFWEventFlagItemRemoved | kFWEventFlagItemIsDir);
 }
 
-TEST_F(Watching, MergesPerPathInOrderWithGrowingIdentifiers)
+TEST_F(FWEventsTest, MergesPerPathInOrderWithGrowingIdentifiers)
 {
     const auto watcher = watch();
     writeFile(root + u"/a"_s, "1");
@@ -141,7 +141,7 @@ TEST_F(Watching, MergesPerPathInOrderWithGrowingIdentifiers)
     EXPECT_EQ(watcher->lastEvent()->URL(), events[1].URL());
 }
 
-TEST_F(Watching, WatchesDirectoriesMovedInOrRenamedAndReportsWhatTheyHold)
+TEST_F(FWEventsTest, WatchesDirectoriesMovedInOrRenamedAndReportsWhatTheyHold)
 {
     const QString outside = temporary.path() + u"/outside"_s;
     QDir().mkpath(outside + u"/sub"_s);
@@ -163,7 +163,7 @@ TEST_F(Watching, WatchesDirectoriesMovedInOrRenamedAndReportsWhatTheyHold)
     EXPECT_EQ(paths(), QStringList({"user/sub/c", "after/file"}));
 }
 
-TEST_F(Watching, PicksUpARootThatAppearsLaterAndAgainAfterItWentAway)
+TEST_F(FWEventsTest, PicksUpARootThatAppearsLaterAndAgainAfterItWentAway)
 {
     const QString spool = temporary.path() + u"/spool"_s;
     FWEvents watcher(urls(spool + u"/root"_s), record(), QThread::currentThread(),
@@ -183,7 +183,7 @@ TEST_F(Watching, PicksUpARootThatAppearsLaterAndAgainAfterItWentAway)
     }
 }
 
-TEST_F(Watching, WithoutFileEventsReportsTheDirectoryThatChanged)
+TEST_F(FWEventsTest, WithoutFileEventsReportsTheDirectoryThatChanged)
 {
     QDir(root).mkdir(u"user"_s);
     const auto watcher = watch(kFWEventsDefaultEventStreamFlags);
@@ -194,7 +194,7 @@ TEST_F(Watching, WithoutFileEventsReportsTheDirectoryThatChanged)
     EXPECT_TRUE(events[0].isGenericChange());
 }
 
-TEST_F(Watching, ExcludedPathsAreAPlainTextPrefix)
+TEST_F(FWEventsTest, ExcludedPathsAreAPlainTextPrefix)
 {
     QDir().mkpath(root + u"/a/b"_s);
     const auto watcher = watch(kFileEvents, kHour, false, urls(root + u"/a/b"_s));
@@ -207,7 +207,7 @@ TEST_F(Watching, ExcludedPathsAreAPlainTextPrefix)
     EXPECT_EQ(watcher->lastEvent()->URL(), events[1].URL());
 }
 
-TEST_F(Watching, HoldsEventsForAFixedWindowNotOneThatRestarts)
+TEST_F(FWEventsTest, HoldsEventsForAFixedWindowNotOneThatRestarts)
 {
     const auto watcher = watch(kFileEvents, 0.3);
     bool deliveredWhileWriting = false;
@@ -220,7 +220,7 @@ TEST_F(Watching, HoldsEventsForAFixedWindowNotOneThatRestarts)
     EXPECT_EQ(threads.front(), QThread::currentThread());
 }
 
-TEST_F(Watching, FlushingAsynchronouslyDeliversHeldEventsSoon)
+TEST_F(FWEventsTest, FlushingAsynchronouslyDeliversHeldEventsSoon)
 {
     const auto watcher = watch();
     writeFile(root + u"/file"_s, "x");
@@ -228,7 +228,7 @@ TEST_F(Watching, FlushingAsynchronouslyDeliversHeldEventsSoon)
     EXPECT_TRUE(waitUntil([&] { return !events.empty(); }));
 }
 
-TEST_F(Watching, DeliversOnTheRunLoopItWasGiven)
+TEST_F(FWEventsTest, DeliversOnTheRunLoopItWasGiven)
 {
     QThread runLoop;
     runLoop.start();
@@ -243,7 +243,7 @@ TEST_F(Watching, DeliversOnTheRunLoopItWasGiven)
     EXPECT_EQ(threads.front(), &runLoop);
 }
 
-TEST_F(Watching, CopiesKeepTheBlockButNotTheDelegate)
+TEST_F(FWEventsTest, CopiesKeepTheBlockButNotTheDelegate)
 {
     CountingDelegate delegate;
     FWEvents byDelegate(urls(root), &delegate, QThread::currentThread(), kFWEventsSinceEventNow,
@@ -263,7 +263,7 @@ TEST_F(Watching, CopiesKeepTheBlockButNotTheDelegate)
 // A directory of the tree that leaves it and is back (the same one, a new one of that name, or
 // one from inside it) before the first half of the rename expires: the watch on the path must
 // survive the expiry.
-TEST_F(Watching, KeepsWatchingADirectoryThatLeftAndCameBack)
+TEST_F(FWEventsTest, KeepsWatchingADirectoryThatLeftAndCameBack)
 {
     const QString outside = temporary.path() + u"/archive"_s;
     const QString alice = root + u"/alice"_s;
@@ -296,7 +296,7 @@ TEST_F(Watching, KeepsWatchingADirectoryThatLeftAndCameBack)
 
 // The root's path belongs to the administrator: it may run through links, be relative, or have
 // a part of it replaced. Events come for what the path names now, under the path as given.
-TEST_F(Watching, FollowsWhatTheRootsPathNamesNow)
+TEST_F(FWEventsTest, FollowsWhatTheRootsPathNamesNow)
 {
     const QString base = temporary.path();
     const QString disk = base + u"/disk/spool"_s;
@@ -353,7 +353,7 @@ TEST_F(Watching, FollowsWhatTheRootsPathNamesNow)
 
 // Whatever happened before the flush is delivered before it returns, even while the reader is
 // busy with earlier events.
-TEST_F(Watching, FlushingSynchronouslyDeliversEverythingBeforeIt)
+TEST_F(FWEventsTest, FlushingSynchronouslyDeliversEverythingBeforeIt)
 {
     const auto watcher = watch();
     for (int round = 0; round < 5000; ++round) {

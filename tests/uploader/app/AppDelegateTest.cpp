@@ -110,7 +110,7 @@ protected:
 
 } // namespace
 
-TEST(ZEKDefaults, FillsInOnlyWhatIsMissingUnlessForced)
+TEST(ZEKDefaultsTest, FillsInOnlyWhatIsMissingUnlessForced)
 {
     ZEKDefaults &defaults = ZEKDefaults::standardUserDefaults();
     EXPECT_EQ(&defaults, &ZEKDefaults::standardUserDefaults());

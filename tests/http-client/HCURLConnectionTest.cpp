@@ -160,7 +160,7 @@ void expectURLError(const Recorder &recorder, qint64 code, const QString &failin
     EXPECT_EQ(error->userInfo().value(zek::NSURLErrorFailingURLErrorKey).toUrl(), QUrl(failingURL));
 }
 
-TEST(URLConnection, ExchangesOverHTTP)
+TEST(HCURLConnectionTest, ExchangesOverHTTP)
 {
     TestHTTPServer server;
     ASSERT_NE(server.port(), 0);
@@ -313,7 +313,7 @@ const TestPKI &testPKI()
     return pki;
 }
 
-TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
+TEST(HCURLConnectionTest, HTTPSAsksThePolicyBeforeSendingAnything)
 {
     const TestPKI &pki = testPKI();
     // Pinned to a root that did not sign the server's chain.
@@ -363,7 +363,7 @@ TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
     }
 }
 
-TEST(URLConnection, RedirectsNeitherLeakCredentialsNorDropEncryption)
+TEST(HCURLConnectionTest, RedirectsNeitherLeakCredentialsNorDropEncryption)
 {
     const TestPKI &pki = testPKI();
     const QStringList chain{u"address"_s, u"intermediate"_s};
@@ -436,7 +436,7 @@ TEST(URLConnection, RedirectsNeitherLeakCredentialsNorDropEncryption)
     }
 }
 
-TEST(URLConnection, ManyExchangesRunAtOnceOnTheNetworkThread)
+TEST(HCURLConnectionTest, ManyExchangesRunAtOnceOnTheNetworkThread)
 {
     TestHTTPServer server;
     ASSERT_NE(server.port(), 0);

@@ -151,7 +151,7 @@ void expectRows(HCSSLPinningMode mode, const std::vector<Row> &rows)
     }
 }
 
-TEST(SecurityPolicy, EvaluatesServerTrustInEachPinningMode)
+TEST(HCSecurityPolicyTest, EvaluatesServerTrustInEachPinningMode)
 {
     // Without pinning: what the trust store and the host name allow.
     const QString other = u"other.test"_s, address = u"127.0.0.1"_s;
@@ -264,7 +264,7 @@ TEST(SecurityPolicy, EvaluatesServerTrustInEachPinningMode)
                {{.what = "mode 3", .trusted = false, .pins = all, .options = AllowInvalid}});
 }
 
-TEST(SecurityPolicyPinnedPublicKeys, AreDerivedFromEachSettingOfTheCertificates)
+TEST(HCSecurityPolicyTest, PinnedPublicKeysAreDerivedFromEachSettingOfTheCertificates)
 {
     const struct {
         const char *what;
@@ -297,7 +297,7 @@ TEST(SecurityPolicyPinnedPublicKeys, AreDerivedFromEachSettingOfTheCertificates)
 }
 
 // The first call in the process reads the files; later ones keep its answer.
-TEST(SecurityPolicyDefaultPinnedCertificates, ReadsTheDataDirectoriesOnce)
+TEST(HCSecurityPolicyTest, DefaultPinnedCertificatesAreReadFromTheDataDirectoriesOnce)
 {
     const QString root = pki().path() + u"/data"_s;
     const QString home = root + u"/home/ZEK/ZEKUploader/"_s;

@@ -84,7 +84,7 @@ std::optional<zek::Error> underlying(const std::optional<zek::Error> &error)
 
 } // namespace
 
-TEST(RequestOperation, ReportsEachOutcomeOfAReply)
+TEST(HCHTTPRequestOperationTest, ReportsEachOutcomeOfAReply)
 {
     TestHTTPServer server;
     ASSERT_NE(server.port(), 0);
@@ -183,7 +183,7 @@ TEST(RequestOperation, ReportsEachOutcomeOfAReply)
     }
 }
 
-TEST(RequestOperation, CancelEndsItBeforeOrWhileRunning)
+TEST(HCHTTPRequestOperationTest, CancelEndsItBeforeOrWhileRunning)
 {
     TestHTTPServer server;
     ASSERT_NE(server.port(), 0);
@@ -235,7 +235,7 @@ TEST(RequestOperation, CancelEndsItBeforeOrWhileRunning)
     EXPECT_EQ(server.requests().size(), 1);
 }
 
-TEST(RequestOperation, StateMachineIgnoresForbiddenChanges)
+TEST(HCHTTPRequestOperationTest, StateMachineIgnoresForbiddenChanges)
 {
     constexpr qint64 paused = HCOperationPausedState, ready = HCOperationReadyState,
                      executing = HCOperationExecutingState, finished = HCOperationFinishedState;
@@ -296,7 +296,7 @@ TEST(RequestOperation, StateMachineIgnoresForbiddenChanges)
         << fresh->description().toStdString();
 }
 
-TEST(RequestOperationManager, HundredUploadsAtOnceEachGetTheirOwnReply)
+TEST(HCHTTPRequestOperationManagerTest, HundredUploadsAtOnceEachGetTheirOwnReply)
 {
     TestHTTPServer server;
     ASSERT_NE(server.port(), 0);
@@ -330,7 +330,7 @@ TEST(RequestOperationManager, HundredUploadsAtOnceEachGetTheirOwnReply)
     }
 }
 
-TEST(RequestOperationManager, RequestThatCannotBeBuiltFailsLaterWithoutOperation)
+TEST(HCHTTPRequestOperationManagerTest, RequestThatCannotBeBuiltFailsLaterWithoutOperation)
 {
     const auto manager = HCHTTPRequestOperationManager::manager();
     manager->requestSerializer()->setStringEncoding(0x7fff0000); // no such encoding

@@ -62,7 +62,7 @@ QString descriptionOf(const std::optional<zek::Error> &error)
 
 const zek::Error kSentinel(u"sentinel"_s, 99);
 
-TEST(ResponseSerializer, ValidationAndOutcomes)
+TEST(HCHTTPResponseSerializerTest, ValidationAndOutcomes)
 {
     enum Setup { JSON, JSONWithoutErrorSlot, NoStatusTest, NoTypeTest, With404, Base };
     struct Row {
@@ -249,7 +249,7 @@ TEST(ResponseSerializer, ValidationAndOutcomes)
     }
 }
 
-TEST(ResponseSerializer, BodyDecodingAndParsing)
+TEST(HCHTTPResponseSerializerTest, BodyDecodingAndParsing)
 {
     struct Row {
         const char *name;
@@ -356,7 +356,7 @@ TEST(ResponseSerializer, BodyDecodingAndParsing)
     }
 }
 
-TEST(ResponseSerializer, NullStrippingOfValuesBuiltInCode)
+TEST(HCHTTPResponseSerializerTest, NullStrippingOfValuesBuiltInCode)
 {
     // A missing value counts as null; a null string does not.
     const QVariantMap built{{u"gone"_s, QVariant()}, {u"kept"_s, QString()}};
@@ -364,7 +364,7 @@ TEST(ResponseSerializer, NullStrippingOfValuesBuiltInCode)
               QVariant(QVariantMap{{u"kept"_s, QString()}}));
 }
 
-TEST(ResponseSerializer, ArchivesAndCopies)
+TEST(HCHTTPResponseSerializerTest, ArchivesAndCopies)
 {
     struct State {
         bool json;
@@ -455,7 +455,7 @@ TEST(ResponseSerializer, ArchivesAndCopies)
     EXPECT_TRUE(stateOf(HCJSONResponseSerializer(malformed)) == (State{.json = true}));
 }
 
-TEST(ResponseSerializer, ErrorChains)
+TEST(HCHTTPResponseSerializerTest, ErrorChains)
 {
     const QString domain = HCURLResponseSerializationErrorDomain;
     const zek::Error type(domain, zek::NSURLErrorCannotDecodeContentData);

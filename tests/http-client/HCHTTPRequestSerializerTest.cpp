@@ -32,7 +32,7 @@ QString queryOf(const QVariantMap &parameters,
     return build(serializer, u"GET"_s, parameters).URL().query(QUrl::FullyEncoded);
 }
 
-TEST(HeaderDefaults, UserAgentNamesTheApplicationAndThisSystemInASCII)
+TEST(HCHTTPRequestSerializerTest, UserAgentNamesTheApplicationAndThisSystemInASCII)
 {
     struct utsname system {};
     ASSERT_EQ(uname(&system), 0);
@@ -46,7 +46,7 @@ TEST(HeaderDefaults, UserAgentNamesTheApplicationAndThisSystemInASCII)
               u"Pecat'/2 (Linux 6.1)"_s);
 }
 
-TEST(HeaderDefaults, AcceptLanguageWeighsAtMostSixLanguages)
+TEST(HCHTTPRequestSerializerTest, AcceptLanguageWeighsAtMostSixLanguages)
 {
     EXPECT_EQ(HCAcceptLanguageFromPreferredLanguages({u"en"_s, u"de"_s, u"fr"_s}),
               u"en;q=1, de;q=0.9, fr;q=0.8"_s);
@@ -56,7 +56,7 @@ TEST(HeaderDefaults, AcceptLanguageWeighsAtMostSixLanguages)
     EXPECT_EQ(HCAcceptLanguageFromPreferredLanguages({}), u""_s);
 }
 
-TEST(HeaderDefaults, FieldsOfTheSerializerAndOfTheRequest)
+TEST(HCHTTPRequestSerializerTest, HeaderFieldsOfTheSerializerAndOfTheRequest)
 {
     HCHTTPRequestSerializer serializer;
     const auto fields = build(serializer, u"GET"_s).allHTTPHeaderFields();
@@ -82,7 +82,7 @@ TEST(HeaderDefaults, FieldsOfTheSerializerAndOfTheRequest)
     EXPECT_EQ(serialized->allHTTPHeaderFields().size(), 1) << "the request's own field wins";
 }
 
-TEST(Settings, OnlyAssignedSettingsApply)
+TEST(HCHTTPRequestSerializerTest, OnlyAssignedRequestSettingsApply)
 {
     const auto settingsOf = [](const HCURLRequest &r) {
         return std::tuple(r.timeoutInterval(), r.allowsCellularAccess(), r.cachePolicy(),
@@ -106,7 +106,7 @@ TEST(Settings, OnlyAssignedSettingsApply)
     EXPECT_EQ(settingsOf(build(serializer, u"GET"_s)), std::tuple(0.0, false, 1u, false, true, 3u));
 }
 
-TEST(QueryBuilding, ParametersOfGetHeadAndDeleteGoIntoTheURL)
+TEST(HCHTTPRequestSerializerTest, ParametersOfGetHeadAndDeleteGoIntoTheURL)
 {
     struct Case {
         QString method = u"GET"_s;
@@ -134,7 +134,7 @@ TEST(QueryBuilding, ParametersOfGetHeadAndDeleteGoIntoTheURL)
     }
 }
 
-TEST(QueryBuilding, CustomEncoderAndItsErrors)
+TEST(HCHTTPRequestSerializerTest, CustomQueryEncoderAndItsErrors)
 {
     HCHTTPRequestSerializer serializer;
     QVariantMap seen;
@@ -160,7 +160,7 @@ TEST(QueryBuilding, CustomEncoderAndItsErrors)
     EXPECT_EQ(build(serializer, u"GET"_s, QVariantMap{{u"a"_s, 1}}).URL().query(), u"a=1"_s);
 }
 
-TEST(BodyEncoding, OtherMethodsGetAFormEncodedBody)
+TEST(HCHTTPRequestSerializerTest, OtherMethodsGetAFormEncodedBody)
 {
     HCHTTPRequestSerializer serializer;
     const HCURLRequest post = build(serializer, u"POST"_s, QVariantMap{{u"a"_s, u"x y&z"_s}});
@@ -183,7 +183,7 @@ TEST(BodyEncoding, OtherMethodsGetAFormEncodedBody)
     EXPECT_EQ(build(serializer, u"GET"_s, QVariantMap{{u"a"_s, 1}}).HTTPBody(), "a=1");
 }
 
-TEST(Flattening, NestingOrdersAndLeafValues)
+TEST(HCHTTPRequestSerializerTest, FlatteningKeepsNestingOrdersAndLeafValues)
 {
     const std::pair<QVariantMap, QString> cases[] = {
         {{{u"user"_s, QVariantMap{{u"name"_s, u"n"_s}, {u"age"_s, 3}}}},
@@ -202,7 +202,7 @@ TEST(Flattening, NestingOrdersAndLeafValues)
     }
 }
 
-TEST(Escaping, OnlyUnreservedCharactersStayLiteralPerByteOfTheEncoding)
+TEST(HCHTTPRequestSerializerTest, OnlyUnreservedCharactersStayLiteralPerByteOfTheEncoding)
 {
     EXPECT_EQ(HCPercentEscapedQueryStringValueFromStringWithEncoding(
                   u":/?&=;+!@#$()',* aZ09-._~100%[]"_s, zek::NSUTF8StringEncoding),
