@@ -208,12 +208,19 @@ TEST_F(ZEKBonjourControllerTest, TestServiceIsPublishedAndWithdrawn)
                            u"Test service unregistered"_s}));
 }
 
-TEST(ZEKNetworkControllerDiscoveryTest, ChoosesResolvesAndReportsTheDevices)
-{
+// The upload side's device search, through the Bonjour controller, on a scripted DNS-SD layer
+// that finds the domain "local.".
+class ZEKNetworkControllerDiscoveryTest : public testing::Test {
+protected:
+    void SetUp() override { browser.domainAnswer = {{u"local."_s, false}}; }
+
     FakeDNSServiceDiscovery discovery;
-    ZEKNetworkController controller(discovery);
+    ZEKNetworkController controller{discovery};
     FakeNetServiceBrowser &browser = *discovery.browser;
-    browser.domainAnswer = {{u"local."_s, false}};
+};
+
+TEST_F(ZEKNetworkControllerDiscoveryTest, ChoosesResolvesAndReportsTheDevices)
+{
     browser.serviceAnswers[u"local."_s] = {{u"Printer"_s, true},
                                            {u"QUIL Laser"_s, true},
                                            {u"quil (2)"_s, true},
@@ -264,12 +271,8 @@ TEST(ZEKNetworkControllerDiscoveryTest, ChoosesResolvesAndReportsTheDevices)
 // A search asked for while one runs is refused and never calls its own callbacks; the running
 // one still chooses its devices, sets them as the latest again, and calls the callbacks it was
 // started with, once.
-TEST(ZEKNetworkControllerDiscoveryTest, ASearchAskedForWhileOneRunsLeavesItToFinish)
+TEST_F(ZEKNetworkControllerDiscoveryTest, ASearchAskedForWhileOneRunsLeavesItToFinish)
 {
-    FakeDNSServiceDiscovery discovery;
-    ZEKNetworkController controller(discovery);
-    FakeNetServiceBrowser &browser = *discovery.browser;
-    browser.domainAnswer = {{u"local."_s, false}};
     browser.serviceAnswers[u"local."_s] = {{u"quil A"_s, false}};
     int first = 0;
     int second = 0;

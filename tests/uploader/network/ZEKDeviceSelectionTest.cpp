@@ -78,7 +78,7 @@ TEST(ZEKDeviceSelectionTest, OfTwoEqualNamesTakesTheOneThatCameLater)
     EXPECT_EQ(chosen.first(), found.last());
 }
 
-TEST(ZEKNetworkControllerDiscoveryTest, AddressTextIsOnlyForIPv4SocketAddresses)
+TEST(ZEKNetworkControllerTest, AddressTextIsOnlyForIPv4SocketAddresses)
 {
     EXPECT_EQ(ZEKNetworkController::extractIPaddressFromData(ipv4SocketAddress("192.168.1.20", 80)),
               u"192.168.1.20"_s);
