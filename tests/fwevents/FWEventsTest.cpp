@@ -312,7 +312,7 @@ TEST_F(FWEventsTest, FollowsWhatTheRootsPathNamesNow)
         QString watched;                      // as given to the watcher
         std::function<void()> change = [] {}; // what the administrator does after the start
         QString live;                         // where jobs arrive afterwards
-        QString stale;                        // a tree that no longer is at the path, if any
+        QString stale = {};                   // a tree that no longer is at the path, if any
     };
     const Case cases[] = {
         {.name = "root is a link", .watched = base + u"/linked"_s, .live = disk},

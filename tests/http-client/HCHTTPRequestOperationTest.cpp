@@ -96,7 +96,7 @@ TEST(HCHTTPRequestOperationTest, ReportsEachOutcomeOfAReply)
     struct Row {
         const char *what;
         QString URL;
-        QString errorDomain;
+        QString errorDomain = {};
         qint64 code = 0;
         qint64 underlyingCode = 0;
         bool hasObject = false;
@@ -244,7 +244,7 @@ TEST(HCHTTPRequestOperationTest, StateMachineIgnoresForbiddenChanges)
         bool cancelled = false;
         std::vector<qint64> requested;
         qint64 state;
-        QStringList notices; // "+key" for will change, "-key" for did change
+        QStringList notices = {}; // "+key" for will change, "-key" for did change
     };
     const Row rows[] = {
         {.what = "ready cannot finish", .requested = {finished}, .state = ready},

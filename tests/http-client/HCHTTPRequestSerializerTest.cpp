@@ -1,8 +1,9 @@
 // The request serializer: default header fields, request settings, query
 // and body encoding of parameters, flattening and escaping.
 
-#include "HCDefaultHeaderFields.h"
 #include "HCHTTPRequestSerializer.h"
+
+#include "HCDefaultHeaderFields.h"
 #include "HCQueryStringPair.h"
 #include "OrderedSet.h"
 #include "ZEKIdentity.h"

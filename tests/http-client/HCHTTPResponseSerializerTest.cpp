@@ -2,6 +2,7 @@
 // and parsing, null stripping, archives and copies, and the error chain.
 
 #include "HCHTTPResponseSerializer.h"
+
 #include "HCJSONResponseSerializer.h"
 #include "ValueDescription.h"
 
@@ -71,8 +72,8 @@ TEST(HCHTTPResponseSerializerTest, ValidationAndOutcomes)
         std::optional<HCHTTPURLResponse> response;
         std::optional<QByteArray> data;
         bool valid;
-        QVariant object;
-        QList<qint64> chain;
+        QVariant object = {};
+        QList<qint64> chain = {};
     };
     const QString js = u"application/json"_s, html = u"text/html"_s, plain = u"text/plain"_s;
     const QString jsWithCharset = u"Text/JavaScript ; charset=UTF-8"_s;
@@ -253,10 +254,10 @@ TEST(HCHTTPResponseSerializerTest, BodyDecodingAndParsing)
 {
     struct Row {
         const char *name;
-        QString charset;
+        QString charset = {};
         QByteArray body;
-        QVariant object;
-        QList<qint64> chain;
+        QVariant object = {};
+        QList<qint64> chain = {};
         zek::NSStringEncoding stringEncoding = zek::NSUTF8StringEncoding;
         zek::NSJSONReadingOptions readingOptions = 0;
         bool removesNulls = false;
@@ -368,8 +369,8 @@ TEST(HCHTTPResponseSerializerTest, ArchivesAndCopies)
 {
     struct State {
         bool json;
-        std::optional<zek::IndexSet> codes;
-        std::optional<QSet<QString>> types;
+        std::optional<zek::IndexSet> codes = {};
+        std::optional<QSet<QString>> types = {};
         zek::NSJSONReadingOptions readingOptions = 0;
         bool removes = false;
         bool operator==(const State &) const = default;
@@ -402,7 +403,7 @@ TEST(HCHTTPResponseSerializerTest, ArchivesAndCopies)
         const char *name;
         bool defaults = false; // made fresh, so `made` states its defaults
         State made;            // its class; its settings too unless `defaults`
-        QCborMap archive;
+        QCborMap archive = {};
         std::optional<State> copied = std::nullopt; // else as made
     };
     const Row rows[] = {

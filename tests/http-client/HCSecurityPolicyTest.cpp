@@ -4,6 +4,7 @@
 // trust store is this run's root alone.
 
 #include "HCSecurityPolicy.h"
+
 #include "SpoolFiles.h"
 #include "TestPKI.h"
 
@@ -268,8 +269,8 @@ TEST(HCSecurityPolicyTest, PinnedPublicKeysAreDerivedFromEachSettingOfTheCertifi
 {
     const struct {
         const char *what;
-        std::optional<Certs> pins;
-        std::optional<std::vector<std::string>> keys;
+        std::optional<Certs> pins = {};
+        std::optional<std::vector<std::string>> keys = {};
     } rows[] = {
         {.what = "no pins"},
         {.what = "no certificates", .pins = Certs{}, .keys = std::vector<std::string>{}},

@@ -2,11 +2,12 @@
 // HTTPS, with the main thread's event loop running, as the multipart body
 // needs it to be read.
 
+#include "HCURLConnection.h"
+
 #include "EventLoop.h"
 #include "HCHTTPRequestSerializer.h"
 #include "HCMultipartBodyStream.h"
 #include "HCSecurityPolicy.h"
-#include "HCURLConnection.h"
 #include "MultipartSupport.h"
 #include "SpoolFiles.h"
 #include "StreamReading.h"

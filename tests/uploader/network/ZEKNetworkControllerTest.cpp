@@ -87,7 +87,7 @@ TEST_F(ZEKNetworkControllerTest, RefusesArgumentsAtOnceWithoutTraffic)
 
     const struct {
         QUrl file;
-        QUrl resource;
+        QUrl resource = {};
         const char *description = "Missing file data";
     } rows[] = {
         {.file = QUrl::fromLocalFile(job), .description = "Missing resource url"},
@@ -194,8 +194,8 @@ TEST_F(ZEKNetworkControllerTest, ZekUploadPrintsTheLogLinesAndExitsWithTheOutcom
     const struct {
         QStringList arguments;
         int exitCode = 1;
-        QString firstLine;
-        QString secondLinePrefix;
+        QString firstLine = {};
+        QString secondLinePrefix = {};
     } rows[] = {
         {.arguments = {job, echo},
          .exitCode = 0,
