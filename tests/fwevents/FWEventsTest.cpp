@@ -278,19 +278,20 @@ TEST_F(FWEventsTest, KeepsWatchingADirectoryThatLeftAndCameBack)
          [&] { return QDir().rename(outside + u"/sub"_s, root + u"/sub2"_s); }, u"sub2"_s},
     };
     for (const auto &test : cases) {
+        SCOPED_TRACE(test.name);
         QDir(outside).removeRecursively();
         QDir(alice).removeRecursively();
         QDir(root + u"/sub2"_s).removeRecursively();
         ASSERT_TRUE(QDir().mkpath(alice + u"/sub"_s));
         const auto watcher = watch();
         ASSERT_TRUE(QDir().rename(alice, outside));
-        ASSERT_TRUE(test.comeBack()) << test.name;
+        ASSERT_TRUE(test.comeBack());
         watcher->flushSynchronously();
         watcher->flushSynchronously(); // a read later: the unmatched half has expired
         events.clear();
         finishJob(root + u'/' + test.where, u"job"_s);
         watcher->flushSynchronously();
-        EXPECT_EQ(flagsOf(test.where + u"/job.pdf"_s), kRenamedFile) << test.name;
+        EXPECT_EQ(flagsOf(test.where + u"/job.pdf"_s), kRenamedFile);
     }
 }
 
