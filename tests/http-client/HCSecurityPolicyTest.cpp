@@ -126,10 +126,10 @@ enum Option { NoName = 1, NoChain = 2, AllowInvalid = 4 };
 const Certs kSent{HostLeaf, Intermediate}, kSelf{SelfSigned};
 
 // One evaluation: the peer sends chain, the connection is to host. Options switch the name and
-// chain checks off or allow invalid certificates.
+// chain checks off or allow invalid certificates. A row is refused unless it says it is trusted.
 struct Row {
     const char *what;
-    bool trusted;
+    bool trusted = false;
     std::optional<Certs> pins = std::nullopt;
     int options = 0;
     Certs chain = kSent;
@@ -161,7 +161,7 @@ TEST(HCSecurityPolicyTest, EvaluatesServerTrustInEachPinningMode)
         HCSSLPinningModeNone,
         {
             {.what = "valid chain for its host", .trusted = true},
-            {.what = "same chain for another host", .trusted = false, .host = other},
+            {.what = "same chain for another host", .host = other},
             {.what = "name not validated", .trusted = true, .options = NoName, .host = other},
             {.what = "no host name to check", .trusted = true, .host = QString()},
             {.what = "address leaf for its address",
@@ -169,12 +169,11 @@ TEST(HCSecurityPolicyTest, EvaluatesServerTrustInEachPinningMode)
              .chain = addressLeaf,
              .host = address},
             {.what = "address leaf for another address",
-             .trusted = false,
              .chain = addressLeaf,
              .host = u"127.0.0.2"_s},
-            {.what = "an address is no DNS name", .trusted = false, .host = address},
-            {.what = "leaf without the intermediate", .trusted = false, .chain = Certs{HostLeaf}},
-            {.what = "self-signed leaf", .trusted = false, .chain = kSelf},
+            {.what = "an address is no DNS name", .host = address},
+            {.what = "leaf without the intermediate", .chain = Certs{HostLeaf}},
+            {.what = "self-signed leaf", .chain = kSelf},
             {.what = "self-signed leaf, invalid allowed",
              .trusted = true,
              .options = AllowInvalid,
@@ -187,82 +186,70 @@ TEST(HCSecurityPolicyTest, EvaluatesServerTrustInEachPinningMode)
 
     // Public keys: those of the chain as evaluated, leaf, intermediate and root, though the peer
     // sends two.
-    expectRows(
-        HCSSLPinningModePublicKey,
-        {
-            {.what = "leaf key, chain not validated",
-             .trusted = true,
-             .pins = Certs{OtherRoot, HostLeaf},
-             .options = NoChain},
-            {.what = "only the intermediate's key, chain not validated",
-             .trusted = false,
-             .pins = Certs{Intermediate, Root},
-             .options = NoChain},
-            {.what = "every key of the chain", .trusted = true, .pins = all},
-            {.what = "the keys the peer sent, not the root's", .trusted = false, .pins = kSent},
-            {.what = "a key pinned twice counts twice",
-             .trusted = true,
-             .pins = Certs{HostLeaf, HostLeaf, Intermediate}},
-            {.what = "every key, for another host", .trusted = false, .pins = all, .host = other},
-            {.what = "no pins", .trusted = false},
-            {.what = "no pins, chain not validated",
-             .trusted = false,
-             .pins = Certs{},
-             .options = NoChain},
-            {.what = "self-signed leaf pinned", .trusted = false, .pins = kSelf, .chain = kSelf},
-            {.what = "self-signed leaf pinned, invalid allowed",
-             .trusted = true,
-             .pins = kSelf,
-             .options = AllowInvalid,
-             .chain = kSelf},
-        });
+    expectRows(HCSSLPinningModePublicKey,
+               {
+                   {.what = "leaf key, chain not validated",
+                    .trusted = true,
+                    .pins = Certs{OtherRoot, HostLeaf},
+                    .options = NoChain},
+                   {.what = "only the intermediate's key, chain not validated",
+                    .pins = Certs{Intermediate, Root},
+                    .options = NoChain},
+                   {.what = "every key of the chain", .trusted = true, .pins = all},
+                   {.what = "the keys the peer sent, not the root's", .pins = kSent},
+                   {.what = "a key pinned twice counts twice",
+                    .trusted = true,
+                    .pins = Certs{HostLeaf, HostLeaf, Intermediate}},
+                   {.what = "every key, for another host", .pins = all, .host = other},
+                   {.what = "no pins"},
+                   {.what = "no pins, chain not validated", .pins = Certs{}, .options = NoChain},
+                   {.what = "self-signed leaf pinned", .pins = kSelf, .chain = kSelf},
+                   {.what = "self-signed leaf pinned, invalid allowed",
+                    .trusted = true,
+                    .pins = kSelf,
+                    .options = AllowInvalid,
+                    .chain = kSelf},
+               });
 
     // Certificates: the chain is anchored at the pins alone.
-    expectRows(
-        HCSSLPinningModeCertificate,
-        {
-            {.what = "only the root, chain not validated",
-             .trusted = true,
-             .pins = Certs{Root},
-             .options = NoChain},
-            {.what = "an unparsable pin beside the root, chain not validated",
-             .trusted = true,
-             .pins = Certs{NotACertificate, Root},
-             .options = NoChain},
-            {.what = "only the intermediate, chain not validated",
-             .trusted = true,
-             .pins = Certs{Intermediate},
-             .options = NoChain},
-            {.what = "two of the three, the root not among them",
-             .trusted = false,
-             .pins = Certs{HostLeaf, Intermediate}},
-            {.what = "two of the three", .trusted = false, .pins = Certs{HostLeaf, Root}},
-            {.what = "all three", .trusted = true, .pins = all},
-            {.what = "a stray certificate from the peer is not in the chain",
-             .trusted = true,
-             .pins = Certs{HostLeaf, Intermediate, Root},
-             .chain = Certs{HostLeaf, Intermediate, OtherRoot}},
-            {.what = "no pins", .trusted = false},
-            {.what = "no pins, chain not validated",
-             .trusted = false,
-             .pins = Certs{},
-             .options = NoChain},
-            {.what = "self-signed leaf pinned", .trusted = false, .pins = kSelf, .chain = kSelf},
-            {.what = "self-signed leaf pinned, invalid allowed",
-             .trusted = true,
-             .pins = kSelf,
-             .options = AllowInvalid,
-             .chain = kSelf},
-            {.what = "invalid allowed, pinned to another root",
-             .trusted = false,
-             .pins = Certs{OtherRoot},
-             .options = NoChain | AllowInvalid,
-             .chain = kSelf},
-        });
+    expectRows(HCSSLPinningModeCertificate,
+               {
+                   {.what = "only the root, chain not validated",
+                    .trusted = true,
+                    .pins = Certs{Root},
+                    .options = NoChain},
+                   {.what = "an unparsable pin beside the root, chain not validated",
+                    .trusted = true,
+                    .pins = Certs{NotACertificate, Root},
+                    .options = NoChain},
+                   {.what = "only the intermediate, chain not validated",
+                    .trusted = true,
+                    .pins = Certs{Intermediate},
+                    .options = NoChain},
+                   {.what = "two of the three, the root not among them",
+                    .pins = Certs{HostLeaf, Intermediate}},
+                   {.what = "two of the three", .pins = Certs{HostLeaf, Root}},
+                   {.what = "all three", .trusted = true, .pins = all},
+                   {.what = "a stray certificate from the peer is not in the chain",
+                    .trusted = true,
+                    .pins = Certs{HostLeaf, Intermediate, Root},
+                    .chain = Certs{HostLeaf, Intermediate, OtherRoot}},
+                   {.what = "no pins"},
+                   {.what = "no pins, chain not validated", .pins = Certs{}, .options = NoChain},
+                   {.what = "self-signed leaf pinned", .pins = kSelf, .chain = kSelf},
+                   {.what = "self-signed leaf pinned, invalid allowed",
+                    .trusted = true,
+                    .pins = kSelf,
+                    .options = AllowInvalid,
+                    .chain = kSelf},
+                   {.what = "invalid allowed, pinned to another root",
+                    .pins = Certs{OtherRoot},
+                    .options = NoChain | AllowInvalid,
+                    .chain = kSelf},
+               });
 
     // An unknown mode refuses every chain.
-    expectRows(HCSSLPinningMode(3),
-               {{.what = "mode 3", .trusted = false, .pins = all, .options = AllowInvalid}});
+    expectRows(HCSSLPinningMode(3), {{.what = "mode 3", .pins = all, .options = AllowInvalid}});
 }
 
 TEST(HCSecurityPolicyTest, PinnedPublicKeysAreDerivedFromEachSettingOfTheCertificates)
