@@ -62,6 +62,7 @@ QString descriptionOf(const std::optional<zek::Error> &error)
 }
 
 const zek::Error kSentinel(u"sentinel"_s, 99);
+const QByteArray kJSONBody = R"({"status":"ok","n":1})";
 
 TEST(HCHTTPResponseSerializerTest, ValidationAndOutcomes)
 {
@@ -70,8 +71,8 @@ TEST(HCHTTPResponseSerializerTest, ValidationAndOutcomes)
         const char *name;
         Setup setup = JSON;
         std::optional<HCHTTPURLResponse> response;
-        std::optional<QByteArray> data;
-        bool valid = false; // whether validation accepts the response
+        std::optional<QByteArray> data = kJSONBody; // the body of the reply
+        bool valid = false;                         // whether validation accepts the response
         QVariant object = {};
         QList<qint64> chain = {};
     };
@@ -79,20 +80,15 @@ TEST(HCHTTPResponseSerializerTest, ValidationAndOutcomes)
     const QString jsWithCharset = u"Text/JavaScript ; charset=UTF-8"_s;
     const HCHTTPURLResponse file =
         HCHTTPURLResponse::nonHTTPResponse(QUrl(u"file:///r.txt"_s), plain, {});
-    const QByteArray body = R"({"status":"ok","n":1})";
     const QByteArray broken = R"({"status":)";
     const QByteArray tag = "<p>";
-    const QVariant parsed = json(body);
+    const QVariant parsed = json(kJSONBody);
     constexpr qint64 kStatus = zek::NSURLErrorBadServerResponse;
     constexpr qint64 kType = zek::NSURLErrorCannotDecodeContentData;
     constexpr qint64 kParser = zek::NSPropertyListReadCorruptError;
 
     const Row rows[] = {
-        {.name = "2xx JSON",
-         .response = reply(200, js),
-         .data = body,
-         .valid = true,
-         .object = parsed},
+        {.name = "2xx JSON", .response = reply(200, js), .valid = true, .object = parsed},
         {.name = "2xx invalid JSON",
          .response = reply(201, js),
          .data = broken,
@@ -100,14 +96,13 @@ TEST(HCHTTPResponseSerializerTest, ValidationAndOutcomes)
          .chain = {kParser}},
         {.name = "5xx JSON is parsed and fails",
          .response = reply(500, js),
-         .data = body,
          .object = parsed,
          .chain = {kStatus}},
         {.name = "5xx invalid JSON",
          .response = reply(503, js),
          .data = broken,
          .chain = {kParser, kStatus}},
-        {.name = "2xx other type", .response = reply(200, plain), .data = body, .chain = {kType}},
+        {.name = "2xx other type", .response = reply(200, plain), .chain = {kType}},
         {.name = "4xx other type",
          .response = reply(404, html),
          .data = tag,
@@ -121,49 +116,35 @@ TEST(HCHTTPResponseSerializerTest, ValidationAndOutcomes)
          .chain = {kStatus}},
         {.name = "type with parameters",
          .response = reply(299, jsWithCharset),
-         .data = body,
          .valid = true,
          .object = parsed},
-        {.name = "6xx",
-         .response = reply(600, js),
-         .data = body,
-         .object = parsed,
-         .chain = {kStatus}},
+        {.name = "6xx", .response = reply(600, js), .object = parsed, .chain = {kStatus}},
         {.name = "no status test",
          .setup = NoStatusTest,
          .response = reply(500, js),
-         .data = body,
          .valid = true,
          .object = parsed},
         {.name = "no type test",
          .setup = NoTypeTest,
          .response = reply(200, plain),
-         .data = body,
          .valid = true,
          .object = parsed},
         {.name = "added status code",
          .setup = With404,
          .response = reply(404, js),
-         .data = body,
          .valid = true,
          .object = parsed},
-        {.name = "other protocol", .response = file, .data = body, .valid = true, .object = parsed},
-        {.name = "no response",
-         .response = std::nullopt,
-         .data = body,
-         .valid = true,
-         .object = parsed},
+        {.name = "other protocol", .response = file, .valid = true, .object = parsed},
+        {.name = "no response", .response = std::nullopt, .valid = true, .object = parsed},
         // Without a URL the status goes untested and a refused type makes no
         // error, so the body is parsed.
-        {.name = "no URL", .response = reply(404, plain, QUrl()), .data = body, .object = parsed},
+        {.name = "no URL", .response = reply(404, plain, QUrl()), .object = parsed},
         {.name = "refused type, no slot",
          .setup = JSONWithoutErrorSlot,
-         .response = reply(200, plain),
-         .data = body},
+         .response = reply(200, plain)},
         {.name = "refused status, no slot",
          .setup = JSONWithoutErrorSlot,
-         .response = reply(500, js),
-         .data = body},
+         .response = reply(500, js)},
         {.name = "base returns the body",
          .setup = Base,
          .response = reply(404, html),
