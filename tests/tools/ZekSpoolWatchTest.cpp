@@ -342,11 +342,10 @@ TEST_F(ZekSpoolWatchTest, ReportsJobsWhateverTheirNamesOnOneLineEach)
     finishJob(root + "/daemon", QByteArray("caf\xE9"));
     finishJob(root + "/b\xFFob", QByteArray("job_5 Legacy"));
     finishJob(root + "/daemon", QByteArray("job_6 two\nlines"));
-    for (const QByteArray &shown :
-         {"/daemon/caf\xEF\xBF\xBD.pdf", "/b\xEF\xBF\xBDob/job_5 Legacy.pdf",
-          "/daemon/job_6 two\\nlines.pdf"}) {
+    for (const char *shown : {"/daemon/caf\xEF\xBF\xBD.pdf", "/b\xEF\xBF\xBDob/job_5 Legacy.pdf",
+                              "/daemon/job_6 two\\nlines.pdf"}) {
         EXPECT_TRUE(watch.waitForOutput("Printed PDF appeared: " + root + shown + '\n', 10000))
-            << shown.data() << watch.output().data();
+            << shown << watch.output().data();
     }
 }
 
