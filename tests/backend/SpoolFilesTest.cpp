@@ -35,7 +35,7 @@ QByteArray somePdf(qsizetype size)
     return data;
 }
 
-class SpoolFiles : public ::testing::Test {
+class SpoolFilesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -64,7 +64,7 @@ protected:
     ZEKAccount self_;
 };
 
-TEST(Account, ResolvesNamesThatCanNameADirectory)
+TEST(AccountTest, ResolvesNamesThatCanNameADirectory)
 {
     const auto root = zek_account_with_name("root");
     ASSERT_TRUE(root.has_value());
@@ -76,7 +76,7 @@ TEST(Account, ResolvesNamesThatCanNameADirectory)
     }
 }
 
-TEST_F(SpoolFiles, ExistingDirectoryIsUsedUnchanged)
+TEST_F(SpoolFilesTest, ExistingDirectoryIsUsedUnchanged)
 {
     fs::create_directories(root_ + "/bob");
     chmod((root_ + "/bob").c_str(), 0750);
@@ -85,7 +85,7 @@ TEST_F(SpoolFiles, ExistingDirectoryIsUsedUnchanged)
     EXPECT_EQ(statOf(*path).st_mode & 07777, 0750u);
 }
 
-TEST_F(SpoolFiles, SymbolicLinkInTheWayIsNotFollowed)
+TEST_F(SpoolFilesTest, SymbolicLinkInTheWayIsNotFollowed)
 {
     fs::create_directories(root_);
     fs::create_directories(dir_.path().toStdString() + "/elsewhere");
@@ -95,7 +95,7 @@ TEST_F(SpoolFiles, SymbolicLinkInTheWayIsNotFollowed)
     testing::internal::GetCapturedStderr();
 }
 
-TEST_F(SpoolFiles, SpoolRootIsMadeThroughALinkedParent)
+TEST_F(SpoolFilesTest, SpoolRootIsMadeThroughALinkedParent)
 {
     // An administrator's move of the spool tree to a bigger disk.
     const std::string disk = dir_.path().toStdString() + "/bigdisk";
@@ -108,7 +108,7 @@ TEST_F(SpoolFiles, SpoolRootIsMadeThroughALinkedParent)
     EXPECT_EQ(statOf(disk + "/ZEKPrinter").st_mode & 07777, 0755u);
 }
 
-TEST_F(SpoolFiles, CopiesOnlyPdfsExactlyWhateverThePieces)
+TEST_F(SpoolFilesTest, CopiesOnlyPdfsExactlyWhateverThePieces)
 {
     const std::string directory = userDirectory();
     const QByteArray pdf = somePdf(3 * 1024 * 1024 + 17);
@@ -133,7 +133,7 @@ TEST_F(SpoolFiles, CopiesOnlyPdfsExactlyWhateverThePieces)
     }
 }
 
-TEST_F(SpoolFiles, ReadErrorIsAFailedCopyAndLeavesNoFile)
+TEST_F(SpoolFilesTest, ReadErrorIsAFailedCopyAndLeavesNoFile)
 {
     const std::string path = userDirectory() + "/job_1 f.~pdf";
     // Reading from a directory descriptor fails with EISDIR.
@@ -145,7 +145,7 @@ TEST_F(SpoolFiles, ReadErrorIsAFailedCopyAndLeavesNoFile)
     EXPECT_FALSE(fs::exists(path));
 }
 
-TEST_F(SpoolFiles, FinalizeRenamesOnlyTheLastExtension)
+TEST_F(SpoolFilesTest, FinalizeRenamesOnlyTheLastExtension)
 {
     const std::string directory = userDirectory();
     const std::string path = directory + "/job_3 Plan.final.~pdf";

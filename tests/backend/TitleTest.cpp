@@ -6,7 +6,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-TEST(PrepareTitle, WorkedExamples)
+TEST(TitleTest, WorkedExamples)
 {
     const QString untitled = u"Untitled document"_s;
     const QString face = QString::fromUcs4(U"\U0001F600", 1); // two code units
@@ -69,16 +69,17 @@ TEST(PrepareTitle, WorkedExamples)
         {"/../../etc/x", u"Doc"_s, u"Doc"_s},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.title.toStdString());
         const QString name = zek_prepare_title(c.title, QString::fromUtf8(c.job));
         const QString job = QString::fromUtf8(c.job).replace(u'/', u'_');
-        EXPECT_EQ(name, u"job_"_s + job + u' ' + c.expected) << c.title.toStdString();
+        EXPECT_EQ(name, u"job_"_s + job + u' ' + c.expected);
         // The name survives a round trip through UTF-8, as a file name must.
-        EXPECT_EQ(QString::fromUtf8(name.toUtf8()), name) << c.title.toStdString();
+        EXPECT_EQ(QString::fromUtf8(name.toUtf8()), name);
     }
 }
 
 // What no file name can hold: NUL, half a surrogate pair, more than 255 bytes.
-TEST(PrepareTitle, AlwaysMakesAValidFileName)
+TEST(TitleTest, AlwaysMakesAValidFileName)
 {
     const QChar lone[] = {QChar(0xD800), QChar(0xDC00)};
     const struct {
@@ -93,6 +94,7 @@ TEST(PrepareTitle, AlwaysMakesAValidFileName)
          u"job_"_s + u"9"_s.repeated(16) + u' ' + u"\u20AC"_s.repeated(64)},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.title.toStdString());
         const QString name = zek_prepare_title(c.title, c.job);
         EXPECT_EQ(name, c.expected);
         EXPECT_LE((name + u".~pdf"_s).toUtf8().size(), 255);

@@ -94,7 +94,7 @@ std::vector<uint32_t> eventsFor(int watch, const std::string &name)
     return masks;
 }
 
-class ZEKPrinterRun : public ::testing::Test {
+class ZEKPrinterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -105,7 +105,7 @@ protected:
     }
 };
 
-TEST_F(ZEKPrinterRun, ListsItsDeviceWithoutArgumentsAndRefusesTooFew)
+TEST_F(ZEKPrinterTest, ListsItsDeviceWithoutArgumentsAndRefusesTooFew)
 {
     const auto listing = print({}, {});
     EXPECT_EQ(listing.exitCode, 0);
@@ -120,7 +120,7 @@ TEST_F(ZEKPrinterRun, ListsItsDeviceWithoutArgumentsAndRefusesTooFew)
     EXPECT_FALSE(fs::exists(kRoot));
 }
 
-TEST_F(ZEKPrinterRun, SpoolsAJobOfAKnownUser)
+TEST_F(ZEKPrinterTest, SpoolsAJobOfAKnownUser)
 {
     const QByteArray pdf = "%PDF-1.4\nbody\n%%EOF\n";
     const auto result =
@@ -136,7 +136,7 @@ TEST_F(ZEKPrinterRun, SpoolsAJobOfAKnownUser)
     EXPECT_EQ(statOf(kRoot).st_uid, 0u);
 }
 
-TEST_F(ZEKPrinterRun, FinishedJobOfTheSameNameIsKept)
+TEST_F(ZEKPrinterTest, FinishedJobOfTheSameNameIsKept)
 {
     ASSERT_EQ(print({"5", "daemon", "Same"}, "%PDF first").exitCode, 0);
     EXPECT_EQ(print({"5", "daemon", "Same"}, "%PDF second").exitCode, 3);
@@ -144,7 +144,7 @@ TEST_F(ZEKPrinterRun, FinishedJobOfTheSameNameIsKept)
     EXPECT_EQ(readFile(kRoot + "/daemon/job_5 Same.~pdf"), QByteArray("%PDF second"));
 }
 
-TEST_F(ZEKPrinterRun, PlainFileInPlaceOfTheUserDirectoryIsStatusOne)
+TEST_F(ZEKPrinterTest, PlainFileInPlaceOfTheUserDirectoryIsStatusOne)
 {
     fs::create_directories(kRoot);
     writeFile(kRoot + "/daemon", "");
@@ -155,7 +155,7 @@ TEST_F(ZEKPrinterRun, PlainFileInPlaceOfTheUserDirectoryIsStatusOne)
 }
 
 // Whatever another user plants under the temporary name is never written through nor finalized.
-TEST_F(ZEKPrinterRun, PlantedLinksAndSpecialFilesAreNeverWrittenNorFinalized)
+TEST_F(ZEKPrinterTest, PlantedLinksAndSpecialFilesAreNeverWrittenNorFinalized)
 {
     const std::string anonymous = kRoot + "/anonymous users";
     ASSERT_EQ(print({"1", "nobody-here", "setup"}, "%PDF").exitCode, 0);
@@ -182,7 +182,7 @@ TEST_F(ZEKPrinterRun, PlantedLinksAndSpecialFilesAreNeverWrittenNorFinalized)
     EXPECT_EQ(statOf(victim).st_uid, 0u);
 }
 
-TEST_F(ZEKPrinterRun, SlashInTheJobIdentifierStaysInTheUserDirectory)
+TEST_F(ZEKPrinterTest, SlashInTheJobIdentifierStaysInTheUserDirectory)
 {
     fs::create_directories(kRoot + "/anonymous users/job_");
     const auto result = print({"../../x", "nobody-here", "T"}, "%PDF");
@@ -191,7 +191,7 @@ TEST_F(ZEKPrinterRun, SlashInTheJobIdentifierStaysInTheUserDirectory)
     EXPECT_FALSE(fs::exists(kRoot + "/x T.pdf"));
 }
 
-TEST_F(ZEKPrinterRun, FullDiskIsStatusOneAndLeavesNoJobFile)
+TEST_F(ZEKPrinterTest, FullDiskIsStatusOneAndLeavesNoJobFile)
 {
     const std::string directory = kRoot + "/daemon";
     ASSERT_EQ(print({"1", "daemon", "first"}, "%PDF").exitCode, 0);
@@ -204,7 +204,7 @@ TEST_F(ZEKPrinterRun, FullDiskIsStatusOneAndLeavesNoJobFile)
     umount(directory.c_str());
 }
 
-TEST_F(ZEKPrinterRun, DirectoryThatCannotBeHandedOverIsRemoved)
+TEST_F(ZEKPrinterTest, DirectoryThatCannotBeHandedOverIsRemoved)
 {
     // Run without root: the new directory cannot be given to its user.
     fs::create_directories(kRoot);
@@ -218,7 +218,7 @@ TEST_F(ZEKPrinterRun, DirectoryThatCannotBeHandedOverIsRemoved)
     EXPECT_FALSE(fs::exists(kRoot + "/bin"));
 }
 
-TEST_F(ZEKPrinterRun, NoAccountForNobodyEitherIsStatusOne)
+TEST_F(ZEKPrinterTest, NoAccountForNobodyEitherIsStatusOne)
 {
     // This namespace's own /etc/passwd, without "nobody".
     QByteArray withoutNobody;
@@ -243,7 +243,7 @@ TEST_F(ZEKPrinterRun, NoAccountForNobodyEitherIsStatusOne)
     EXPECT_FALSE(fs::exists(kRoot));
 }
 
-TEST_F(ZEKPrinterRun, WithoutNoReplaceRenamesTheJobIsStillFinishedByARename)
+TEST_F(ZEKPrinterTest, WithoutNoReplaceRenamesTheJobIsStillFinishedByARename)
 {
     // The uploader picks up only a file renamed into place.
     const std::string directory = kRoot + "/daemon";
@@ -265,7 +265,7 @@ TEST_F(ZEKPrinterRun, WithoutNoReplaceRenamesTheJobIsStillFinishedByARename)
     EXPECT_EQ(readFile(job), QByteArray("%PDF first"));
 }
 
-TEST_F(ZEKPrinterRun, NewUserDirectoryIsNeverOpenToOthersWhileRootOwnsIt)
+TEST_F(ZEKPrinterTest, NewUserDirectoryIsNeverOpenToOthersWhileRootOwnsIt)
 {
     struct Case {
         const char *user;
@@ -273,19 +273,29 @@ TEST_F(ZEKPrinterRun, NewUserDirectoryIsNeverOpenToOthersWhileRootOwnsIt)
         const char *owner;
         mode_t mode;
     };
-    for (const Case &c : {Case{"daemon", kRoot + "/daemon", "daemon", 0700},
-                          Case{"no-such-user-zek", kRoot + "/anonymous users", "nobody", 0777}}) {
-        ASSERT_EQ(printShimmed({"1", c.user, "t"}, "%PDF").exitCode, 0) << c.user;
+    const Case cases[] = {
+        {.user = "daemon", .directory = kRoot + "/daemon", .owner = "daemon", .mode = 0700},
+        {.user = "no-such-user-zek",
+         .directory = kRoot + "/anonymous users",
+         .owner = "nobody",
+         .mode = 0777},
+    };
+    const auto check = [&](const Case &c) {
+        ASSERT_EQ(printShimmed({"1", c.user, "t"}, "%PDF").exitCode, 0);
         const auto states = statesOf(c.directory);
-        ASSERT_FALSE(states.empty()) << c.user;
+        ASSERT_FALSE(states.empty());
         for (const auto &state : states) {
             if (state.uid == 0) {
-                EXPECT_EQ(state.mode, 0700u) << c.user << " after " << state.call.toStdString()
-                                             << ": " << std::oct << state.mode;
+                EXPECT_EQ(state.mode, 0700u)
+                    << "after " << state.call.toStdString() << ": " << std::oct << state.mode;
             }
         }
-        EXPECT_EQ(states.back().uid, uidOf(c.owner)) << c.user;
-        EXPECT_EQ(states.back().mode, c.mode) << c.user;
+        EXPECT_EQ(states.back().uid, uidOf(c.owner));
+        EXPECT_EQ(states.back().mode, c.mode);
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.user);
+        check(c);
     }
 }
 

@@ -13,6 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../support/checks.sh"
 . "$here/../support/private-cupsd.sh"
 . "$here/../support/private-users.sh"
+. "$here/../support/product-session.sh"
 
 require cupsd lp lpadmin lpstat ipptool pdfinfo pdftoppm pdfimages gs runuser python3
 designs="$here/../support/laser-designs.py"
@@ -31,15 +32,11 @@ user=zekprint-e2e
 zek_private_users "$work" "$user:4242" ||
     { echo "skipped: cannot set up a private user" >&2; exit 77; }
 
-# Documents of every kind a desktop prints.
+# Documents of every kind a desktop prints, the PDF under a name with a space in it.
 docs="$work/docs"
-mkdir -p "$docs"
-chmod 0755 "$work" "$docs"
-page='/Helvetica findfont 24 scalefont setfont 72 720 moveto (ZEK test page) show showpage'
-gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -o "$docs/Quarterly report.pdf" -c "$page"
-gs -q -dNOPAUSE -dBATCH -sDEVICE=png16m -r30 -o "$docs/scan.png" -c "$page"
-printf '%%!PS-Adobe-3.0\n%s\n' "$page" >"$docs/poster.ps"
-printf 'Plain text\nto print\n' >"$docs/notes.txt"
+chmod 0755 "$work"
+zek_make_documents "$docs" "ZEK test page"
+mv "$docs/report.pdf" "$docs/Quarterly report.pdf"
 # Designs of exact geometry: a 50 x 20 mm rectangle 10 mm from the left and bottom.
 for size in 300x200 100x100 297x420 1000x600; do
     "$designs" pdf "$docs/design $size.pdf" $size
@@ -184,5 +181,4 @@ if [ $failures -ne 0 ]; then
     echo "--- cupsd error log (errors)" >&2
     zek_cupsd_log | grep -E '^[EW]|zekprinter|ZEKPrinter' | tail -n 60 >&2
 fi
-echo "$passes passed, $failures failed"
-[ $failures -eq 0 ]
+all_checks_passed "CUPS end to end ($passes checks)"

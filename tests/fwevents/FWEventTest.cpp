@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(FWEventRecord, DescriptionShowsEveryValue)
+TEST(FWEventTest, DescriptionShowsEveryValue)
 {
     const QDateTime date(QDate(2024, 5, 1), QTime(10, 0, 7), Qt::UTC);
     const FWEvent event(42, date, QUrl::fromLocalFile(QStringLiteral("/var/spool/a b.pdf")), 67584);
@@ -19,7 +19,7 @@ TEST(FWEventRecord, DescriptionShowsEveryValue)
         << event.description().toStdString();
 }
 
-TEST(FWEventRecord, ArchiveKeepsItsKeyOrderAndRoundTrips)
+TEST(FWEventTest, ArchiveKeepsItsKeyOrderAndRoundTrips)
 {
     const FWEvent event = FWEvent::eventWithIdentifier(
         7, QDateTime::currentDateTime(), QUrl::fromLocalFile(QStringLiteral("/a/job.pdf")),

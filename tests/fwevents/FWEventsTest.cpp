@@ -27,7 +27,7 @@ QList<QUrl> urls(const QString &path)
     return {QUrl::fromLocalFile(path)};
 }
 
-class Watching : public ::testing::Test {
+class FWEventsTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(QDir().mkpath(root)); }
 
@@ -80,7 +80,7 @@ public:
     int count = 0;
 };
 
-TEST_F(Watching, RefusesInvalidArguments)
+TEST_F(FWEventsTest, RefusesInvalidArguments)
 {
     const auto expectInvalid = [](const std::function<void()> &create) {
         try {
@@ -103,7 +103,7 @@ TEST_F(Watching, RefusesInvalidArguments)
     }
 }
 
-TEST_F(Watching, ReportsEachKindOfChangeWithTheItemsType)
+TEST_F(FWEventsTest, ReportsEachKindOfChangeWithTheItemsType)
 {
     QDir(root).mkdir(u"gone"_s);
     const auto watcher = watch();
@@ -128,7 +128,7 @@ TEST_F(Watching, ReportsEachKindOfChangeWithTheItemsType)
     EXPECT_EQ(flagsOf(u"gone"_s), kFWEventFlagItemRemoved | kFWEventFlagItemIsDir);
 }
 
-TEST_F(Watching, MergesPerPathInOrderWithGrowingIdentifiers)
+TEST_F(FWEventsTest, MergesPerPathInOrderWithGrowingIdentifiers)
 {
     const auto watcher = watch();
     writeFile(root + u"/a"_s, "1");
@@ -141,7 +141,7 @@ TEST_F(Watching, MergesPerPathInOrderWithGrowingIdentifiers)
     EXPECT_EQ(watcher->lastEvent()->URL(), events[1].URL());
 }
 
-TEST_F(Watching, WatchesDirectoriesMovedInOrRenamedAndReportsWhatTheyHold)
+TEST_F(FWEventsTest, WatchesDirectoriesMovedInOrRenamedAndReportsWhatTheyHold)
 {
     const QString outside = temporary.path() + u"/outside"_s;
     QDir().mkpath(outside + u"/sub"_s);
@@ -163,7 +163,7 @@ TEST_F(Watching, WatchesDirectoriesMovedInOrRenamedAndReportsWhatTheyHold)
     EXPECT_EQ(paths(), QStringList({"user/sub/c", "after/file"}));
 }
 
-TEST_F(Watching, PicksUpARootThatAppearsLaterAndAgainAfterItWentAway)
+TEST_F(FWEventsTest, PicksUpARootThatAppearsLaterAndAgainAfterItWentAway)
 {
     const QString spool = temporary.path() + u"/spool"_s;
     FWEvents watcher(urls(spool + u"/root"_s), record(), QThread::currentThread(),
@@ -183,7 +183,7 @@ TEST_F(Watching, PicksUpARootThatAppearsLaterAndAgainAfterItWentAway)
     }
 }
 
-TEST_F(Watching, WithoutFileEventsReportsTheDirectoryThatChanged)
+TEST_F(FWEventsTest, WithoutFileEventsReportsTheDirectoryThatChanged)
 {
     QDir(root).mkdir(u"user"_s);
     const auto watcher = watch(kFWEventsDefaultEventStreamFlags);
@@ -194,7 +194,7 @@ TEST_F(Watching, WithoutFileEventsReportsTheDirectoryThatChanged)
     EXPECT_TRUE(events[0].isGenericChange());
 }
 
-TEST_F(Watching, ExcludedPathsAreAPlainTextPrefix)
+TEST_F(FWEventsTest, ExcludedPathsAreAPlainTextPrefix)
 {
     QDir().mkpath(root + u"/a/b"_s);
     const auto watcher = watch(kFileEvents, kHour, false, urls(root + u"/a/b"_s));
@@ -207,7 +207,7 @@ TEST_F(Watching, ExcludedPathsAreAPlainTextPrefix)
     EXPECT_EQ(watcher->lastEvent()->URL(), events[1].URL());
 }
 
-TEST_F(Watching, HoldsEventsForAFixedWindowNotOneThatRestarts)
+TEST_F(FWEventsTest, HoldsEventsForAFixedWindowNotOneThatRestarts)
 {
     const auto watcher = watch(kFileEvents, 0.3);
     bool deliveredWhileWriting = false;
@@ -220,7 +220,7 @@ TEST_F(Watching, HoldsEventsForAFixedWindowNotOneThatRestarts)
     EXPECT_EQ(threads.front(), QThread::currentThread());
 }
 
-TEST_F(Watching, FlushingAsynchronouslyDeliversHeldEventsSoon)
+TEST_F(FWEventsTest, FlushingAsynchronouslyDeliversHeldEventsSoon)
 {
     const auto watcher = watch();
     writeFile(root + u"/file"_s, "x");
@@ -228,7 +228,7 @@ TEST_F(Watching, FlushingAsynchronouslyDeliversHeldEventsSoon)
     EXPECT_TRUE(waitUntil([&] { return !events.empty(); }));
 }
 
-TEST_F(Watching, DeliversOnTheRunLoopItWasGiven)
+TEST_F(FWEventsTest, DeliversOnTheRunLoopItWasGiven)
 {
     QThread runLoop;
     runLoop.start();
@@ -243,7 +243,7 @@ TEST_F(Watching, DeliversOnTheRunLoopItWasGiven)
     EXPECT_EQ(threads.front(), &runLoop);
 }
 
-TEST_F(Watching, CopiesKeepTheBlockButNotTheDelegate)
+TEST_F(FWEventsTest, CopiesKeepTheBlockButNotTheDelegate)
 {
     CountingDelegate delegate;
     FWEvents byDelegate(urls(root), &delegate, QThread::currentThread(), kFWEventsSinceEventNow,
@@ -263,7 +263,7 @@ TEST_F(Watching, CopiesKeepTheBlockButNotTheDelegate)
 // A directory of the tree that leaves it and is back (the same one, a new one of that name, or
 // one from inside it) before the first half of the rename expires: the watch on the path must
 // survive the expiry.
-TEST_F(Watching, KeepsWatchingADirectoryThatLeftAndCameBack)
+TEST_F(FWEventsTest, KeepsWatchingADirectoryThatLeftAndCameBack)
 {
     const QString outside = temporary.path() + u"/archive"_s;
     const QString alice = root + u"/alice"_s;
@@ -278,25 +278,26 @@ TEST_F(Watching, KeepsWatchingADirectoryThatLeftAndCameBack)
          [&] { return QDir().rename(outside + u"/sub"_s, root + u"/sub2"_s); }, u"sub2"_s},
     };
     for (const auto &test : cases) {
+        SCOPED_TRACE(test.name);
         QDir(outside).removeRecursively();
         QDir(alice).removeRecursively();
         QDir(root + u"/sub2"_s).removeRecursively();
         ASSERT_TRUE(QDir().mkpath(alice + u"/sub"_s));
         const auto watcher = watch();
         ASSERT_TRUE(QDir().rename(alice, outside));
-        ASSERT_TRUE(test.comeBack()) << test.name;
+        ASSERT_TRUE(test.comeBack());
         watcher->flushSynchronously();
         watcher->flushSynchronously(); // a read later: the unmatched half has expired
         events.clear();
         finishJob(root + u'/' + test.where, u"job"_s);
         watcher->flushSynchronously();
-        EXPECT_EQ(flagsOf(test.where + u"/job.pdf"_s), kRenamedFile) << test.name;
+        EXPECT_EQ(flagsOf(test.where + u"/job.pdf"_s), kRenamedFile);
     }
 }
 
 // The root's path belongs to the administrator: it may run through links, be relative, or have
 // a part of it replaced. Events come for what the path names now, under the path as given.
-TEST_F(Watching, FollowsWhatTheRootsPathNamesNow)
+TEST_F(FWEventsTest, FollowsWhatTheRootsPathNamesNow)
 {
     const QString base = temporary.path();
     const QString disk = base + u"/disk/spool"_s;
@@ -309,24 +310,30 @@ TEST_F(Watching, FollowsWhatTheRootsPathNamesNow)
 
     struct Case {
         const char *name;
-        QString watched;              // as given to the watcher
-        std::function<void()> change; // what the administrator does after the start
-        QString live;                 // where jobs arrive afterwards
-        QString stale;                // a tree that no longer is at the path, if any
+        QString watched;                      // as given to the watcher
+        std::function<void()> change = [] {}; // what the administrator does after the start
+        QString live;                         // where jobs arrive afterwards
+        QString stale = {};                   // a tree that no longer is at the path, if any
     };
     const Case cases[] = {
-        {"root is a link", base + u"/linked"_s, [] {}, disk, QString()},
-        {"relative root made later", u"later/spool"_s,
-         [&] { QDir().mkpath(base + u"/later/spool"_s); }, base + u"/later/spool"_s, QString()},
-        {"parent moved away and made anew", base + u"/var/spool"_s,
-         [&] {
-             QDir().rename(base + u"/var"_s, base + u"/var.old"_s);
-             QDir().mkpath(base + u"/var/spool"_s);
-         },
-         base + u"/var/spool"_s, base + u"/var.old/spool"_s},
+        {.name = "root is a link", .watched = base + u"/linked"_s, .live = disk},
+        {.name = "relative root made later",
+         .watched = u"later/spool"_s,
+         .change = [&] { QDir().mkpath(base + u"/later/spool"_s); },
+         .live = base + u"/later/spool"_s},
+        {.name = "parent moved away and made anew",
+         .watched = base + u"/var/spool"_s,
+         .change =
+             [&] {
+                 QDir().rename(base + u"/var"_s, base + u"/var.old"_s);
+                 QDir().mkpath(base + u"/var/spool"_s);
+             },
+         .live = base + u"/var/spool"_s,
+         .stale = base + u"/var.old/spool"_s},
     };
     QDir().mkpath(base + u"/var/spool"_s);
     for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
         events.clear();
         FWEvents watcher(urls(test.watched), record(), QThread::currentThread(),
                          kFWEventsSinceEventNow, kHour, false, std::nullopt, kFileEvents);
@@ -339,15 +346,15 @@ TEST_F(Watching, FollowsWhatTheRootsPathNamesNow)
         finishJob(test.live, u"job"_s);
         watcher.flushSynchronously();
         const QString reported = QDir::cleanPath(QDir(base).absoluteFilePath(test.watched));
-        EXPECT_NE(flagsOf(reported + u"/job.pdf"_s), 0u) << test.name;
-        EXPECT_EQ(flagsOf(reported + u"/stale.pdf"_s), 0u) << test.name;
+        EXPECT_NE(flagsOf(reported + u"/job.pdf"_s), 0u);
+        EXPECT_EQ(flagsOf(reported + u"/stale.pdf"_s), 0u);
     }
     QDir::setCurrent(savedDirectory);
 }
 
 // Whatever happened before the flush is delivered before it returns, even while the reader is
 // busy with earlier events.
-TEST_F(Watching, FlushingSynchronouslyDeliversEverythingBeforeIt)
+TEST_F(FWEventsTest, FlushingSynchronouslyDeliversEverythingBeforeIt)
 {
     const auto watcher = watch();
     for (int round = 0; round < 5000; ++round) {

@@ -10,7 +10,7 @@
 
 namespace {
 
-TEST(WatchedMountPoint, ReportsTheUnmountAndGoesOnWithTheDirectoryUnderneath)
+TEST(FWEventsUnmountTest, AWatchedMountPointReportsTheUnmountAndGoesOnWithTheDirectoryUnderneath)
 {
     const QString root = QStringLiteral("/var/spool/ZEKPrinter");
     ASSERT_TRUE(QDir().mkpath(root));

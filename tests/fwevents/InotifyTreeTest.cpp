@@ -47,7 +47,7 @@ quint32 flagsOf(const std::vector<EventBatch::Entry> &entries, const QString &pa
     return 0;
 }
 
-TEST(InotifyTree, ReportsAnOverflowAndKeepsWatchingWhatCameMeanwhile)
+TEST(InotifyTreeTest, ReportsAnOverflowAndKeepsWatchingWhatCameMeanwhile)
 {
     QTemporaryDir temporary;
     const QString root = temporary.path();
@@ -68,7 +68,7 @@ TEST(InotifyTree, ReportsAnOverflowAndKeepsWatchingWhatCameMeanwhile)
 
 // A directory that leaves the tree while the kernel's queue overflows is no longer part of it:
 // what is written there afterwards is not reported as if it were inside.
-TEST(InotifyTree, ForgetsADirectoryThatLeftDuringAnOverflow)
+TEST(InotifyTreeTest, ForgetsADirectoryThatLeftDuringAnOverflow)
 {
     QTemporaryDir temporary;
     const QString root = temporary.path() + QStringLiteral("/root");

@@ -26,7 +26,7 @@ QString acceptLanguageUnder(const QStringList &settings)
     return QString::fromUtf8(probe.readAllStandardOutput());
 }
 
-TEST(AcceptLanguage, FollowsTheLanguagesOfTheUserAndTakesTheCLocaleAsEnglish)
+TEST(AcceptLanguageTest, FollowsTheLanguagesOfTheUserAndTakesTheCLocaleAsEnglish)
 {
     const QString value = acceptLanguageUnder({u"LANGUAGE=de:fr"_s, u"LANG=de_DE.UTF-8"_s});
     EXPECT_TRUE(value.startsWith(u"de;q=1, "_s)) << value.toStdString();

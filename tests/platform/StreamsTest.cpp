@@ -13,7 +13,7 @@ using zek::StreamStatus;
 
 namespace {
 
-TEST(DataInputStream, EndsWithItsLastByte)
+TEST(DataInputStreamTest, EndsWithItsLastByte)
 {
     zek::DataInputStream stream(QByteArrayLiteral("abcdefghij"));
     char buffer[8];
@@ -31,7 +31,7 @@ TEST(DataInputStream, EndsWithItsLastByte)
     EXPECT_EQ(empty.streamStatus(), StreamStatus::AtEnd);
 }
 
-TEST(FileInputStream, ReadsTheFileAsItIsWhenOpened)
+TEST(FileInputStreamTest, ReadsTheFileAsItIsWhenOpened)
 {
     QTemporaryDir directory;
     const QString path = directory.filePath(QStringLiteral("later.bin"));
@@ -48,7 +48,7 @@ TEST(FileInputStream, ReadsTheFileAsItIsWhenOpened)
 }
 
 // A failed read is covered by the multipart body's file parts.
-TEST(FileInputStream, AFailureToOpenIsAnErrnoError)
+TEST(FileInputStreamTest, AFailureToOpenIsAnErrnoError)
 {
     QTemporaryDir directory;
     zek::FileInputStream missing(directory.filePath(QStringLiteral("missing")));

@@ -15,6 +15,12 @@ check() {
     fi
 }
 
+# all_checks_passed NAME: says so when no check failed; its status is the test's.
+all_checks_passed() {
+    [ "$failures" -eq 0 ] && echo "$1: all checks passed"
+    [ "$failures" -eq 0 ]
+}
+
 # report_failure_context FILE...: after failed checks, the end of each file
 # given (logs) and the spool tree, on standard error.
 report_failure_context() {

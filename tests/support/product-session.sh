@@ -10,12 +10,30 @@
 #   zek_start_headless [OPTION...]       ZEKUploader --headless as its systemd unit runs
 #                                        it (system-wide settings only, a state directory
 #                                        of its own); sets zek_headless_pid
-#   zek_make_documents DIR TEXT          three kinds of document, readable by anyone:
-#                                        DIR/report.pdf and DIR/scan.png showing TEXT,
-#                                        DIR/notes.txt
+#   zek_session_stop [FILE...]           stops the simulator and the uploaders it started;
+#                                        after failed checks, reports the logs and FILEs
+#   zek_make_documents DIR TEXT          the kinds of document a desktop prints, readable by
+#                                        anyone: DIR/report.pdf, DIR/scan.png and
+#                                        DIR/poster.ps showing TEXT, DIR/notes.txt
+#
+# And conditions for checks:
+#   jobs_received                        how many jobs the simulator received (a number)
+#   received_count_is N                  whether that is N
+#   jobs_waiting [USER]                  whether the spool tree (USER's directory) holds a job
+#   no_jobs_waiting [USER]               whether it holds none
 
 zek_session_init() {
     zek_session_dir=$1 zek_uploader=$2 zek_simulator=$3
+    zek_session_users="" zek_sim_pid="" zek_headless_pid="" zek_received=""
+}
+
+zek_session_stop() {
+    for zek_user in ${zek_session_users:-}; do
+        eval "kill \${zek_pid_$zek_user:-} 2>/dev/null"
+    done
+    kill ${zek_headless_pid:-} ${zek_sim_pid:-} 2>/dev/null
+    wait 2>/dev/null
+    report_failure_context "${zek_session_dir:-/nonexistent}"/*.log "$@"
 }
 
 zek_await() {
@@ -28,6 +46,7 @@ zek_await() {
 }
 
 zek_start_simulator() {
+    zek_received=$1
     : >"$zek_session_dir/sim.out"
     python3 "$zek_simulator" --port "${2:-0}" --dir "$1" >"$zek_session_dir/sim.out" \
         2>>"$zek_session_dir/sim.log" &
@@ -59,6 +78,7 @@ zek_start_uploader() {
     zek_versions=$(grep -c 'Version: ' "$zek_log" 2>/dev/null)
     (zek_exec_as_user "$1" "$2" "$zek_uploader" >>"$zek_log" 2>&1) &
     eval "zek_pid_$1=$!"
+    case " $zek_session_users " in *" $1 "*) ;; *) zek_session_users="$zek_session_users $1" ;; esac
     zek_await zek_logged_a_new_version_line
 }
 
@@ -84,6 +104,12 @@ zek_make_documents() {
     page="/Helvetica findfont 24 scalefont setfont 72 720 moveto ($2) show showpage"
     gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -o "$1/report.pdf" -c "$page"
     gs -q -dNOPAUSE -dBATCH -sDEVICE=png16m -r30 -o "$1/scan.png" -c "$page"
+    printf '%%!PS-Adobe-3.0\n%s\n' "$page" >"$1/poster.ps"
     printf 'Plain text\nfrom an application\n' >"$1/notes.txt"
     chmod 0755 "$1" && chmod 0644 "$1"/*
 }
+
+jobs_received() { find "$zek_received" -name '*.pdf' 2>/dev/null | wc -l; }
+received_count_is() { [ "$(jobs_received)" -eq "$1" ]; }
+jobs_waiting() { [ -n "$(find "/var/spool/ZEKPrinter/${1:-}" -name '*.pdf' 2>/dev/null)" ]; }
+no_jobs_waiting() { ! jobs_waiting "$@"; }

@@ -29,7 +29,7 @@ QByteArray appeared(const QString &path)
     return "Printed PDF appeared: " + path.toUtf8() + '\n';
 }
 
-class SpoolWatch : public ::testing::Test {
+class ZekSpoolWatchTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -93,7 +93,7 @@ void makeDeepChain(const QString &directory)
     close(fd);
 }
 
-TEST_F(SpoolWatch, ReportsEveryJobOfTheBackendInATreeThatDidNotExistYet)
+TEST_F(ZekSpoolWatchTest, ReportsEveryJobOfTheBackendInATreeThatDidNotExistYet)
 {
     BackgroundProcess watch(kWatch, {QStringLiteral("-v")});
     ASSERT_TRUE(watch.waitForError("watching " + kRoot.toUtf8())) << watch.error().data();
@@ -113,7 +113,7 @@ TEST_F(SpoolWatch, ReportsEveryJobOfTheBackendInATreeThatDidNotExistYet)
     EXPECT_TRUE(lines.contains("<FWEvent: ")); // -v
 }
 
-TEST_F(SpoolWatch, SkipsDirectoriesItCannotReadAndGoesOnWatching)
+TEST_F(ZekSpoolWatchTest, SkipsDirectoriesItCannotReadAndGoesOnWatching)
 {
     const QString hidden = kRoot + QStringLiteral("/root");
     const QString anonymous = kRoot + QStringLiteral("/anonymous users");
@@ -135,7 +135,7 @@ TEST_F(SpoolWatch, SkipsDirectoriesItCannotReadAndGoesOnWatching)
 
 // The backend makes a user's directory as root's and then hands it to the user: the user's own
 // watcher cannot read it when it appears, and must take it up once it can.
-TEST_F(SpoolWatch, WatchesAUsersNewDirectoryOnceItIsTheirs)
+TEST_F(ZekSpoolWatchTest, WatchesAUsersNewDirectoryOnceItIsTheirs)
 {
     BackgroundProcess watch(QStringLiteral("setpriv"),
                             {"--reuid=daemon", "--regid=daemon", "--clear-groups", kWatch});
@@ -152,7 +152,7 @@ TEST_F(SpoolWatch, WatchesAUsersNewDirectoryOnceItIsTheirs)
 
 // What administrators and other users do to the spool tree, with the backend printing all the
 // while: every job that ends up in the tree is reported, and none that is not.
-TEST_F(SpoolWatch, ReportsEveryJobWhateverHappensToTheTree)
+TEST_F(ZekSpoolWatchTest, ReportsEveryJobWhateverHappensToTheTree)
 {
     const QString daemon = kRoot + QStringLiteral("/daemon");
     const QString anonymous = kRoot + QStringLiteral("/anonymous users");
@@ -201,7 +201,7 @@ TEST_F(SpoolWatch, ReportsEveryJobWhateverHappensToTheTree)
 }
 
 // A directory moved within the tree: each of its jobs is reported once, where it is now.
-TEST_F(SpoolWatch, ReportsTheJobsOfADirectoryMovedInsideTheTreeOnceWhereTheyAre)
+TEST_F(ZekSpoolWatchTest, ReportsTheJobsOfADirectoryMovedInsideTheTreeOnceWhereTheyAre)
 {
     ASSERT_TRUE(QDir().mkpath(kRoot));
     BackgroundProcess watch(kWatch, {});
@@ -229,7 +229,7 @@ TEST_F(SpoolWatch, ReportsTheJobsOfADirectoryMovedInsideTheTreeOnceWhereTheyAre)
 
 // Events lost while 6,000 jobs were spooled, and more spooled while it catches up: each job is
 // reported once, by the scan or by its own event, never by both.
-TEST_F(SpoolWatch, ReportsEachJobOnceAcrossLostEvents)
+TEST_F(ZekSpoolWatchTest, ReportsEachJobOnceAcrossLostEvents)
 {
     const QString user = kRoot + QStringLiteral("/daemon");
     ASSERT_TRUE(QDir().mkpath(user));
@@ -257,7 +257,7 @@ TEST_F(SpoolWatch, ReportsEachJobOnceAcrossLostEvents)
 
 // A user's directory whose rights change back and forth, watched by an ordinary user: what came
 // while they could not read it is reported once they can again.
-TEST_F(SpoolWatch, ReportsWhatCameWhileADirectoryCouldNotBeRead)
+TEST_F(ZekSpoolWatchTest, ReportsWhatCameWhileADirectoryCouldNotBeRead)
 {
     const QString user = kRoot + QStringLiteral("/alice");
     ASSERT_TRUE(QDir().mkpath(user));
@@ -281,7 +281,7 @@ TEST_F(SpoolWatch, ReportsWhatCameWhileADirectoryCouldNotBeRead)
 }
 
 // A file system mounted over a user's directory after the watcher started: its jobs are reported.
-TEST_F(SpoolWatch, ReportsJobsOfAFileSystemMountedOverAUsersDirectory)
+TEST_F(ZekSpoolWatchTest, ReportsJobsOfAFileSystemMountedOverAUsersDirectory)
 {
     const QString user = kRoot + QStringLiteral("/daemon");
     ASSERT_TRUE(QDir().mkpath(user));
@@ -302,7 +302,7 @@ TEST_F(SpoolWatch, ReportsJobsOfAFileSystemMountedOverAUsersDirectory)
 // The user's inotify watch limit reached (60 here, in a user namespace of the watcher's own, so
 // the machine's limit stays as it is): the directories left out are named, and watched once
 // watches are given up, with what came meanwhile.
-TEST_F(SpoolWatch, WatchesWhatTheLimitLeftOutOnceWatchesAreFree)
+TEST_F(ZekSpoolWatchTest, WatchesWhatTheLimitLeftOutOnceWatchesAreFree)
 {
     for (int directory = 0; directory < 100; ++directory) {
         ASSERT_TRUE(QDir().mkpath(kRoot + QStringLiteral("/u%1").arg(directory)));
@@ -331,7 +331,7 @@ TEST_F(SpoolWatch, WatchesWhatTheLimitLeftOutOnceWatchesAreFree)
 // Names as the file system has them: not UTF-8 (a job renamed by hand, a user name in a legacy
 // encoding), or with a line break. Each job is reported, on one line, shown with replacement
 // characters and escapes.
-TEST_F(SpoolWatch, ReportsJobsWhateverTheirNamesOnOneLineEach)
+TEST_F(ZekSpoolWatchTest, ReportsJobsWhateverTheirNamesOnOneLineEach)
 {
     ASSERT_TRUE(QDir().mkpath(kRoot + QStringLiteral("/daemon")));
     BackgroundProcess watch(kWatch, {});
@@ -342,16 +342,15 @@ TEST_F(SpoolWatch, ReportsJobsWhateverTheirNamesOnOneLineEach)
     finishJob(root + "/daemon", QByteArray("caf\xE9"));
     finishJob(root + "/b\xFFob", QByteArray("job_5 Legacy"));
     finishJob(root + "/daemon", QByteArray("job_6 two\nlines"));
-    for (const QByteArray &shown :
-         {"/daemon/caf\xEF\xBF\xBD.pdf", "/b\xEF\xBF\xBDob/job_5 Legacy.pdf",
-          "/daemon/job_6 two\\nlines.pdf"}) {
+    for (const char *shown : {"/daemon/caf\xEF\xBF\xBD.pdf", "/b\xEF\xBF\xBDob/job_5 Legacy.pdf",
+                              "/daemon/job_6 two\\nlines.pdf"}) {
         EXPECT_TRUE(watch.waitForOutput("Printed PDF appeared: " + root + shown + '\n', 10000))
-            << shown.data() << watch.output().data();
+            << shown << watch.output().data();
     }
 }
 
 // The spool root moved to another disk by a link, and a relative root that is not there yet.
-TEST_F(SpoolWatch, FollowsTheSpoolRootWhereverItsPathLeads)
+TEST_F(ZekSpoolWatchTest, FollowsTheSpoolRootWhereverItsPathLeads)
 {
     const QString disk = QStringLiteral("/var/spool/disk");
     ASSERT_TRUE(QDir().mkpath(disk + QStringLiteral("/ZEKPrinter")));

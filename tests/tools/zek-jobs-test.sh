@@ -13,17 +13,10 @@ require setpriv python3
 
 work=$(mktemp -d /tmp/zek-jobs.XXXXXX)
 chmod 0755 "$work"
-zek_sim_pid="" zek_pid_alice="" zek_headless_pid=""
-cleanup() {
-    kill $zek_pid_alice $zek_headless_pid $zek_sim_pid 2>/dev/null
-    wait 2>/dev/null
-    report_failure_context "$work"/*.log
-    rm -rf "$work"
-}
-trap cleanup EXIT
+zek_session_init "$work" "$uploader" "$simulator"
+trap 'zek_session_stop; rm -rf "$work"' EXIT
 zek_private_users "$work" alice:4242 bob:4243 || { echo "skipped: no private users" >&2; exit 77; }
 
-zek_session_init "$work" "$uploader" "$simulator"
 zek_start_simulator "$work/received" || { echo "the simulator did not start" >&2; exit 1; }
 curl -s -X POST --data 500 "http://127.0.0.1:$zek_port/sim/mode" >/dev/null
 print() { # print ID USER TITLE
@@ -86,5 +79,4 @@ zek_as_user alice 4242 "$jobs" retry >"$work/out" 2>&1
 check "a user's retry reaches their uploader (status $?)" grep -q "Asked the uploader" "$work/out"
 check "which sends again" zek_await sh -c "grep -q 'Retrying printing PDF\|Nothing waiting' '$work/alice.log'"
 
-[ $failures -eq 0 ] && echo "zek-jobs: all checks passed"
-[ $failures -eq 0 ]
+all_checks_passed zek-jobs

@@ -11,20 +11,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 work=$(mktemp -d /tmp/zek-headless.XXXXXX)
 chmod 0755 "$work"
-zek_sim_pid="" zek_pid_daemon="" zek_headless_pid=""
-cleanup() {
-    kill $zek_pid_daemon $zek_headless_pid $zek_sim_pid 2>/dev/null
-    wait 2>/dev/null
-    report_failure_context "$work"/*.log
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
 zek_session_init "$work" "$uploader" "$simulator"
+trap 'zek_session_stop; rm -rf "$work"' EXIT
+
 received="$work/received"
 zek_start_simulator "$received" || { echo "the simulator did not start" >&2; exit 1; }
-received_count_is() { [ "$(find "$received" -name '*.pdf' | wc -l)" -eq "$1" ]; }
-no_jobs_waiting() { [ -z "$(find /var/spool/ZEKPrinter -name '*.pdf' 2>/dev/null)" ]; }
 logged() { grep -q "$1" "$work/headless.log"; }
 print() { # print JOB USER
     printf '%%PDF-1.4\n%% job %s\n%%%%EOF\n' "$1" | "$backend" "$1" "$2" "Job $1" 2>>"$work/backend.log"
@@ -114,8 +105,8 @@ zek_start_headless --retry-pause 1 || { echo "the headless uploader did not star
 # As long as jobs keep arriving: on a busy machine this takes minutes.
 received_all_while_they_come() {
     last=-1
-    while [ "$(find "$received" -name '*.pdf' | wc -l)" -ne "$1" ]; do
-        count=$(find "$received" -name '*.pdf' | wc -l)
+    while [ "$(jobs_received)" -ne "$1" ]; do
+        count=$(jobs_received)
         [ "$count" -ne "$last" ] || return 1
         last=$count
         sleep 15
@@ -128,5 +119,4 @@ check "none ran out of descriptors" sh -c \
     "! tail -n +$((before + 1)) '$work/headless.log' | grep -q -e 'Too many open files' -e 'ERROR('"
 check "it still runs" kill -0 "$zek_headless_pid"
 
-[ $failures -eq 0 ] && echo "headless uploader: all checks passed"
-[ $failures -eq 0 ]
+all_checks_passed "headless uploader"

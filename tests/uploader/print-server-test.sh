@@ -18,11 +18,9 @@ require cupsd lp lpadmin ip gs pdfinfo setpriv python3 curl
 
 work=$(mktemp -d /tmp/zek-print-server.XXXXXX)
 chmod 0755 "$work"
-zek_sim_pid="" zek_headless_pid=""
+zek_session_init "$work" "$uploader" "$simulator"
 cleanup() {
-    kill $zek_headless_pid $zek_sim_pid 2>/dev/null
-    wait 2>/dev/null
-    report_failure_context "$work"/*.log "$work"/lan/server/log/error_log
+    zek_session_stop "$work"/lan/server/log/error_log
     zek_lan_down
     rm -rf "$work"
 }
@@ -34,17 +32,12 @@ zek_lan_start_server "$backend" "$ppd" >"$work/server.log" 2>&1 ||
 zek_lan_start_desktop 1 >"$work/desktop.log" 2>&1 ||
     { failures=1; echo "the desktop's queue could not be made" >&2; exit 1; }
 
-zek_session_init "$work" "$uploader" "$simulator"
 received="$work/received"
 zek_start_simulator "$received" || { echo "the simulator did not start" >&2; exit 1; }
 zek_start_headless --retry-pause 1 || { echo "no headless uploader" >&2; exit 1; }
 
 docs="$work/docs"
 zek_make_documents "$docs" "ZEK office page"
-
-received_count_is() { [ "$(find "$received" -name '*.pdf' | wc -l)" -eq "$1" ]; }
-no_jobs_waiting() { [ -z "$(find /var/spool/ZEKPrinter -name '*.pdf' 2>/dev/null)" ]; }
-jobs_waiting() { [ -n "$(find /var/spool/ZEKPrinter -name '*.pdf' 2>/dev/null)" ]; }
 
 # 1. A PDF, a text file and an image from the desktop, by a user the server does not know.
 for document in report.pdf notes.txt scan.png; do
@@ -72,5 +65,4 @@ check "the spool tree emptied again" zek_await no_jobs_waiting
 sleep 2
 check "each once" received_count_is 5
 
-[ $failures -eq 0 ] && echo "print server: all checks passed"
-[ $failures -eq 0 ]
+all_checks_passed "print server"

@@ -16,13 +16,9 @@ require cupsd lp lpadmin lpstat gs pdfinfo pdftotext setpriv python3
 
 work=$(mktemp -d /tmp/zek-product.XXXXXX)
 chmod 0755 "$work"
-zek_sim_pid="" zek_pid_alice="" zek_pid_bob=""
+zek_session_init "$work" "$uploader" "$simulator"
 cleanup() {
-    for pid in $zek_pid_alice $zek_pid_bob $zek_sim_pid; do
-        kill "$pid" 2>/dev/null
-    done
-    wait 2>/dev/null
-    report_failure_context "$work"/*.log
+    zek_session_stop
     zek_cupsd_stop
     rm -rf "$work"
 }
@@ -38,13 +34,8 @@ zek_cupsd_filters="$here/../../packaging/cups/filter"
 zek_cupsd_start "$work/cups" "$backend" || exit 1
 lpadmin -p ZEK -E -v zekprinter:/ -P "$ppd" 2>/dev/null || { zek_cupsd_log; exit 1; }
 
-zek_session_init "$work" "$uploader" "$simulator"
 received="$work/received"
-jobs_received() { find "$received" -name '*.pdf' 2>/dev/null | wc -l; }
-received_count_is() { [ "$(jobs_received)" -eq "$1" ]; }
-jobs_wait_in() { [ -n "$(find "/var/spool/ZEKPrinter/$1" -name '*.pdf' 2>/dev/null)" ]; }
 text_arrived() { for job in "$received"/*.pdf; do pdftotext "$job" -; done | grep -q "$1"; }
-no_jobs_in() { [ -z "$(find "/var/spool/ZEKPrinter/$1" -name '*.pdf' 2>/dev/null)" ]; }
 
 zek_start_simulator "$received" || { echo "the simulator did not start" >&2; exit 1; }
 zek_start_uploader alice 4242 || { echo "alice's uploader did not start" >&2; exit 1; }
@@ -54,7 +45,7 @@ for document in report.pdf notes.txt scan.png; do
     zek_as_user alice 4242 lp -d ZEK "$docs/$document" >/dev/null
 done
 check "three jobs received" zek_await received_count_is 3
-check "alice's spool directory empty" zek_await no_jobs_in alice
+check "alice's spool directory empty" zek_await no_jobs_waiting alice
 sleep 2
 check "each received once" received_count_is 3
 for job in "$received"/*.pdf; do
@@ -69,20 +60,20 @@ check "each document arrived under its own name: $names" \
 kill "$zek_sim_pid" && wait "$zek_sim_pid" 2>/dev/null
 zek_as_user alice 4242 lp -d ZEK "$docs/report.pdf" >/dev/null
 check "the failure is logged" zek_await grep -q 'ERROR(' "$work/alice.log"
-check "the job waits in the spool tree" jobs_wait_in alice
+check "the job waits in the spool tree" jobs_waiting alice
 zek_start_simulator "$received" "$zek_port" || { echo "the simulator did not start again" >&2; exit 1; }
 zek_as_user alice 4242 "$uploader" --retry
 check "the retry delivered it" zek_await received_count_is 4
-check "and took it out of the spool tree" zek_await no_jobs_in alice
+check "and took it out of the spool tree" zek_await no_jobs_waiting alice
 
 # 3. Printed while the uploader is not running: delivered when it starts.
 kill "$zek_pid_alice" && wait "$zek_pid_alice" 2>/dev/null
 zek_as_user alice 4242 lp -d ZEK "$docs/notes.txt" >/dev/null
-zek_await jobs_wait_in alice
+zek_await jobs_waiting alice
 check "delivered only once the uploader runs" received_count_is 4
 zek_start_uploader alice 4242
 check "delivered at launch" zek_await received_count_is 5
-check "alice's spool directory empty again" zek_await no_jobs_in alice
+check "alice's spool directory empty again" zek_await no_jobs_waiting alice
 
 # 4. Two users' uploaders watch "anonymous users": each job is delivered once.
 zek_start_uploader bob 4243
@@ -90,10 +81,9 @@ for n in 1 2 3 4 5 6; do
     lp -d ZEK -U nobody-here -t "anonymous $n" "$docs/report.pdf" >/dev/null
 done
 check "six anonymous jobs received" zek_await received_count_is 11
-check "anonymous users empty" zek_await no_jobs_in "anonymous users"
+check "anonymous users empty" zek_await no_jobs_waiting "anonymous users"
 sleep 2
 check "each anonymous job received once" received_count_is 11
 check "no upload failed" test -z "$(grep -h 'ERROR(' "$work/bob.log")"
 
-[ $failures -eq 0 ] && echo "the product end to end: all checks passed"
-[ $failures -eq 0 ]
+all_checks_passed "the product end to end"

@@ -110,7 +110,7 @@ protected:
 
 } // namespace
 
-TEST(ZEKDefaults, FillsInOnlyWhatIsMissingUnlessForced)
+TEST(ZEKDefaultsTest, FillsInOnlyWhatIsMissingUnlessForced)
 {
     ZEKDefaults &defaults = ZEKDefaults::standardUserDefaults();
     EXPECT_EQ(&defaults, &ZEKDefaults::standardUserDefaults());
@@ -331,27 +331,32 @@ TEST_F(AppDelegateTest, LeavesAloneWhatIsNoJobOfTheTree)
     };
     const QString alice = spool.filePath(u"alice"_s);
     const Case cases[] = {
-        {"a hard link to another's file", true,
-         [&](const QString &job) {
-             ASSERT_EQ(
-                 ::link(QFile::encodeName(secret).constData(), QFile::encodeName(job).constData()),
-                 0);
-         }},
-        {"a file of someone else's in a directory of root's", true,
-         [&](const QString &job) {
-             writeFile(job, "%PDF-1.4\n% not root's\n");
-             ASSERT_EQ(::chown(QFile::encodeName(job).constData(), 4242, 4242), 0);
-         }},
+        {.what = "a hard link to another's file",
+         .asRoot = true,
+         .make =
+             [&](const QString &job) {
+                 ASSERT_EQ(::link(QFile::encodeName(secret).constData(),
+                                  QFile::encodeName(job).constData()),
+                           0);
+             }},
+        {.what = "a file of someone else's in a directory of root's",
+         .asRoot = true,
+         .make =
+             [&](const QString &job) {
+                 writeFile(job, "%PDF-1.4\n% not root's\n");
+                 ASSERT_EQ(::chown(QFile::encodeName(job).constData(), 4242, 4242), 0);
+             }},
     };
     QStringList refused{anonymous + u"/d/x.pdf"_s};
     for (const Case &test : cases) {
+        SCOPED_TRACE(test.what);
         if (test.asRoot && ::geteuid() != 0) {
             continue;
         }
         const QString job = alice + u"/job_9 %1.pdf"_s.arg(QString::fromUtf8(test.what));
         test.make(job);
         delegate->uploadFile(QUrl::fromLocalFile(job));
-        EXPECT_TRUE(QFile::exists(job)) << test.what;
+        EXPECT_TRUE(QFile::exists(job));
         refused.append(job);
     }
     waitUntil([] { return false; }, std::chrono::milliseconds(1500));

@@ -8,7 +8,7 @@
 
 using namespace std::chrono_literals;
 
-TEST(ZEKRetrySchedule, PauseDoublesUpToTheLongestAndSuccessStartsOver)
+TEST(ZEKRetryScheduleTest, PauseDoublesUpToTheLongestAndSuccessStartsOver)
 {
     int rounds = 0;
     ZEKRetrySchedule schedule([&] { ++rounds; }, 20ms, 70ms);

@@ -97,5 +97,4 @@ check "the socket is in a private directory of its own" zek_await private_socket
 check "which is the user's, mode 0700" [ "$(stat -c '%u %a' /tmp/zek-uploader-4242-1)" = "4242 700" ]
 check "nothing at the root" [ ! -e /zek-uploader.socket ]
 
-[ $failures -eq 0 ] && echo "command line: all checks passed"
-[ $failures -eq 0 ]
+all_checks_passed "command line"

@@ -21,7 +21,7 @@ public:
     QStringList reported;
 };
 
-class Observing : public ::testing::Test {
+class ZEKPathObservingControllerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -53,7 +53,7 @@ protected:
 };
 
 // Only a finished job, or a PDF moved in from elsewhere, counts.
-TEST_F(Observing, ReportsFinishedJobsAndPdfsMovedInOnly)
+TEST_F(ZEKPathObservingControllerTest, ReportsFinishedJobsAndPdfsMovedInOnly)
 {
     const QString alice = user();
     const QString outside = temporary.path() + QStringLiteral("/outside");
@@ -78,7 +78,7 @@ TEST_F(Observing, ReportsFinishedJobsAndPdfsMovedInOnly)
         {alice + QStringLiteral("/moved.pdf"), alice + QStringLiteral("/folder/inside.PDF")});
 }
 
-TEST_F(Observing, WithoutSubpathsNothingBelowTheTopCounts)
+TEST_F(ZEKPathObservingControllerTest, WithoutSubpathsNothingBelowTheTopCounts)
 {
     const QString alice = user();
     controller.setObserveSubpaths(false);
@@ -92,7 +92,7 @@ TEST_F(Observing, WithoutSubpathsNothingBelowTheTopCounts)
     EXPECT_TRUE(delegate->reported.isEmpty());
 }
 
-TEST_F(Observing, StartsAndStopsOnlyOnce)
+TEST_F(ZEKPathObservingControllerTest, StartsAndStopsOnlyOnce)
 {
     controller.startObserving();
     const std::shared_ptr<FWEvents> events = controller.events();
@@ -106,7 +106,7 @@ TEST_F(Observing, StartsAndStopsOnlyOnce)
     EXPECT_FALSE(controller.isObserving());
 }
 
-TEST_F(Observing, ReportsEachOfABurstOfTenThousandJobsOnce)
+TEST_F(ZEKPathObservingControllerTest, ReportsEachOfABurstOfTenThousandJobsOnce)
 {
     const QString alice = user();
     controller.startObserving();
@@ -121,7 +121,7 @@ TEST_F(Observing, ReportsEachOfABurstOfTenThousandJobsOnce)
     EXPECT_EQ(QSet<QString>(delegate->reported.cbegin(), delegate->reported.cend()).size(), kJobs);
 }
 
-TEST_F(Observing, WhenEventsWereLostReportsEveryFinishedPdfInTheTree)
+TEST_F(ZEKPathObservingControllerTest, WhenEventsWereLostReportsEveryFinishedPdfInTheTree)
 {
     const QString alice = user();
     writeFile(spool + QStringLiteral("/top.pdf"), "%PDF");
@@ -155,7 +155,7 @@ TEST_F(Observing, WhenEventsWereLostReportsEveryFinishedPdfInTheTree)
 
 // A delegate may stop observing as soon as it hears of a job: the rest of the delivery must
 // neither touch the watcher it destroyed nor report anything more.
-TEST_F(Observing, StopsCleanlyWhenTheDelegateStopsInsideItsNotice)
+TEST_F(ZEKPathObservingControllerTest, StopsCleanlyWhenTheDelegateStopsInsideItsNotice)
 {
     class StoppingDelegate : public ZEKPathObservingDelegate {
     public:

@@ -45,7 +45,7 @@ struct Calls {
     QStringList found;
 };
 
-class BonjourControllerTest : public testing::Test {
+class ZEKBonjourControllerTest : public testing::Test {
 protected:
     FakeDNSServiceDiscovery discovery;
     std::shared_ptr<ZEKBonjourController> controller =
@@ -56,7 +56,7 @@ protected:
 
 } // namespace
 
-TEST_F(BonjourControllerTest, DomainSearchRefusesASecondRequestWhileItRuns)
+TEST_F(ZEKBonjourControllerTest, DomainSearchRefusesASecondRequestWhileItRuns)
 {
     browser.domainAnswer = {{u"local."_s, false, 50ms}};
     Calls first, second;
@@ -80,7 +80,7 @@ TEST_F(BonjourControllerTest, DomainSearchRefusesASecondRequestWhileItRuns)
               (QStringList{u"Starting Domains searching"_s, u"Domains did found: [local.]"_s}));
 }
 
-TEST_F(BonjourControllerTest, SearchesThatFindNothingEndByTheirTimeout)
+TEST_F(ZEKBonjourControllerTest, SearchesThatFindNothingEndByTheirTimeout)
 {
     Calls domains, services;
     controller->findDomainsWithCompletion([&](const QStringList &found) {
@@ -103,7 +103,7 @@ TEST_F(BonjourControllerTest, SearchesThatFindNothingEndByTheirTimeout)
                            u"No Services found by timeout"_s}));
 }
 
-TEST_F(BonjourControllerTest, ABatchEndsAtItsLastReportAndEveryReportGivesMoreTime)
+TEST_F(ZEKBonjourControllerTest, ABatchEndsAtItsLastReportAndEveryReportGivesMoreTime)
 {
     // Spread wider than one timeout, but no gap as long as one.
     browser.serviceAnswers[u"local."_s] = {
@@ -123,7 +123,7 @@ TEST_F(BonjourControllerTest, ABatchEndsAtItsLastReportAndEveryReportGivesMoreTi
     EXPECT_EQ(log.lines.size(), 2);
 }
 
-TEST_F(BonjourControllerTest, ABatchThatFallsSilentEndsWithWhatItFound)
+TEST_F(ZEKBonjourControllerTest, ABatchThatFallsSilentEndsWithWhatItFound)
 {
     browser.serviceAnswers[u"local."_s] = {{u"A"_s, true}, {u"B"_s, true}};
     Calls calls;
@@ -146,7 +146,7 @@ TEST_F(BonjourControllerTest, ABatchThatFallsSilentEndsWithWhatItFound)
     EXPECT_EQ(calls.found, QStringList{u"C in local."_s});
 }
 
-TEST_F(BonjourControllerTest, ChainSearchesTheFilteredDomainsLastFirstAndCompletesOnce)
+TEST_F(ZEKBonjourControllerTest, ChainSearchesTheFilteredDomainsLastFirstAndCompletesOnce)
 {
     browser.domainAnswer = {{u"local."_s, true}, {u"a.example."_s, true}, {u"b.example."_s, false}};
     browser.serviceAnswers[u"b.example."_s] = {{u"B1"_s, false}};
@@ -189,7 +189,7 @@ TEST_F(BonjourControllerTest, ChainSearchesTheFilteredDomainsLastFirstAndComplet
     EXPECT_EQ(browser.requests.filter(u"services"_s), QStringList());
 }
 
-TEST_F(BonjourControllerTest, TestServiceIsPublishedAndWithdrawn)
+TEST_F(ZEKBonjourControllerTest, TestServiceIsPublishedAndWithdrawn)
 {
     controller->registerTestServiceWithName(u"quil Test"_s, 5004);
     controller->registerTestServiceWithName(u""_s, 5004);
@@ -208,12 +208,19 @@ TEST_F(BonjourControllerTest, TestServiceIsPublishedAndWithdrawn)
                            u"Test service unregistered"_s}));
 }
 
-TEST(ZEKNetworkControllerDiscovery, ChoosesResolvesAndReportsTheDevices)
-{
+// The upload side's device search, through the Bonjour controller, on a scripted DNS-SD layer
+// that finds the domain "local.".
+class ZEKNetworkControllerDiscoveryTest : public testing::Test {
+protected:
+    void SetUp() override { browser.domainAnswer = {{u"local."_s, false}}; }
+
     FakeDNSServiceDiscovery discovery;
-    ZEKNetworkController controller(discovery);
+    ZEKNetworkController controller{discovery};
     FakeNetServiceBrowser &browser = *discovery.browser;
-    browser.domainAnswer = {{u"local."_s, false}};
+};
+
+TEST_F(ZEKNetworkControllerDiscoveryTest, ChoosesResolvesAndReportsTheDevices)
+{
     browser.serviceAnswers[u"local."_s] = {{u"Printer"_s, true},
                                            {u"QUIL Laser"_s, true},
                                            {u"quil (2)"_s, true},
@@ -264,12 +271,8 @@ TEST(ZEKNetworkControllerDiscovery, ChoosesResolvesAndReportsTheDevices)
 // A search asked for while one runs is refused and never calls its own callbacks; the running
 // one still chooses its devices, sets them as the latest again, and calls the callbacks it was
 // started with, once.
-TEST(ZEKNetworkControllerDiscovery, ASearchAskedForWhileOneRunsLeavesItToFinish)
+TEST_F(ZEKNetworkControllerDiscoveryTest, ASearchAskedForWhileOneRunsLeavesItToFinish)
 {
-    FakeDNSServiceDiscovery discovery;
-    ZEKNetworkController controller(discovery);
-    FakeNetServiceBrowser &browser = *discovery.browser;
-    browser.domainAnswer = {{u"local."_s, false}};
     browser.serviceAnswers[u"local."_s] = {{u"quil A"_s, false}};
     int first = 0;
     int second = 0;

@@ -33,7 +33,7 @@ QStringList namesOf(const ZEKDeviceSelection::Services &services)
 
 } // namespace
 
-TEST(ZEKDeviceSelection, ChoosesOneServicePerDevice)
+TEST(ZEKDeviceSelectionTest, ChoosesOneServicePerDevice)
 {
     const struct {
         QStringList found;
@@ -70,7 +70,7 @@ TEST(ZEKDeviceSelection, ChoosesOneServicePerDevice)
     }
 }
 
-TEST(ZEKDeviceSelection, OfTwoEqualNamesTakesTheOneThatCameLater)
+TEST(ZEKDeviceSelectionTest, OfTwoEqualNamesTakesTheOneThatCameLater)
 {
     const auto found = servicesNamed({u"quil (2)"_s, u"quil (2)"_s});
     const auto chosen = ZEKDeviceSelection::chooseDevices(found);
@@ -78,7 +78,7 @@ TEST(ZEKDeviceSelection, OfTwoEqualNamesTakesTheOneThatCameLater)
     EXPECT_EQ(chosen.first(), found.last());
 }
 
-TEST(ZEKNetworkController, AddressTextIsOnlyForIPv4SocketAddresses)
+TEST(ZEKNetworkControllerTest, AddressTextIsOnlyForIPv4SocketAddresses)
 {
     EXPECT_EQ(ZEKNetworkController::extractIPaddressFromData(ipv4SocketAddress("192.168.1.20", 80)),
               u"192.168.1.20"_s);

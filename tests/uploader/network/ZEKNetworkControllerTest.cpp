@@ -53,17 +53,32 @@ QByteArray fileBytes(qsizetype n)
     return bytes;
 }
 
-} // namespace
+// The local test server, and a directory of the test's own that holds a job.
+class ZEKNetworkControllerTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(server.port(), 0);
+        writeFile(job, "%PDF-1.4\n");
+    }
 
-TEST(ZEKNetworkController, RefusesArgumentsAtOnceWithoutTraffic)
-{
+    // Starts the upload; the completion records what it is called with.
+    static std::shared_ptr<Completion> upload(const QUrl &file, const QUrl &resource)
+    {
+        const auto completion = std::make_shared<Completion>();
+        ZEKNetworkController::uploadFile(file, resource, recordInto(completion));
+        return completion;
+    }
+
     TestHTTPServer server;
-    ASSERT_NE(server.port(), 0);
     const QTemporaryDir directory;
-    const QString real = directory.filePath(u"real.pdf"_s);
-    writeFile(real, "%PDF-1.4\n");
+    const QString job = directory.filePath(u"job.pdf"_s);
+};
+
+TEST_F(ZEKNetworkControllerTest, RefusesArgumentsAtOnceWithoutTraffic)
+{
     const QString link = directory.filePath(u"link.pdf"_s);
-    ASSERT_EQ(::symlink(QFile::encodeName(real).constData(), QFile::encodeName(link).constData()),
+    ASSERT_EQ(::symlink(QFile::encodeName(job).constData(), QFile::encodeName(link).constData()),
               0);
     // Opening a FIFO that nobody writes to would wait for ever.
     const QString fifo = directory.filePath(u"fifo.pdf"_s);
@@ -72,50 +87,47 @@ TEST(ZEKNetworkController, RefusesArgumentsAtOnceWithoutTraffic)
 
     const struct {
         QUrl file;
-        QUrl resource;
-        const char *description;
+        QUrl resource = {};
+        const char *description = "Missing file data";
     } rows[] = {
-        {QUrl::fromLocalFile(real), QUrl(), "Missing resource url"},
-        {QUrl::fromLocalFile(directory.filePath(u"none.pdf"_s)), resource, "Missing file data"},
-        {QUrl(), resource, "Missing file data"},
-        {QUrl::fromLocalFile(link), resource, "Missing file data"},
-        {QUrl::fromLocalFile(fifo), resource, "Missing file data"},
-        {QUrl::fromLocalFile(directory.path()), resource, "Missing file data"},
+        {.file = QUrl::fromLocalFile(job), .description = "Missing resource url"},
+        {.file = QUrl::fromLocalFile(directory.filePath(u"none.pdf"_s)), .resource = resource},
+        {.file = QUrl(), .resource = resource},
+        {.file = QUrl::fromLocalFile(link), .resource = resource},
+        {.file = QUrl::fromLocalFile(fifo), .resource = resource},
+        {.file = QUrl::fromLocalFile(directory.path()), .resource = resource},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.file.toString().toStdString());
-        const auto completion = std::make_shared<Completion>();
-        ZEKNetworkController::uploadFile(row.file, row.resource, recordInto(completion));
-        ASSERT_EQ(completion->calls, 1);
+        const auto completion = upload(row.file, row.resource);
+        EXPECT_EQ(completion->calls, 1);
         EXPECT_FALSE(completion->result.isValid());
-        ASSERT_TRUE(completion->error);
-        EXPECT_EQ(completion->error->domain(), u"com.zek.ZEKUploader"_s);
-        EXPECT_EQ(completion->error->code(), 0);
-        EXPECT_EQ(
-            completion->error->userInfo(),
-            QVariantMap({{zek::NSLocalizedDescriptionKey, QString::fromLatin1(row.description)}}));
+        EXPECT_EQ(completion->error, zek::Error(u"com.zek.ZEKUploader"_s, 0,
+                                                {{zek::NSLocalizedDescriptionKey,
+                                                  QString::fromLatin1(row.description)}}));
     }
     EXPECT_TRUE(server.requests().isEmpty());
 }
 
-TEST(ZEKNetworkController, ServerReceivesTheFileAsOnePart)
+TEST_F(ZEKNetworkControllerTest, ServerReceivesTheFileAsOnePart)
 {
-    TestHTTPServer server;
-    ASSERT_NE(server.port(), 0);
-    const QTemporaryDir directory;
     // Redirected, the file is read again from its start for the second request.
-    const std::pair<qsizetype, QString> cases[] = {
-        {300 * 1024, u"/echo"_s}, {0, u"/echo"_s}, {300 * 1024, u"/redirect/2/307"_s}};
-    for (const auto &[size, resource] : cases) {
-        SCOPED_TRACE(resource.toStdString() + " " + std::to_string(size));
-        const QByteArray contents = fileBytes(size);
+    const struct {
+        qsizetype size;
+        QString resource;
+    } rows[] = {
+        {.size = 300 * 1024, .resource = u"/echo"_s},
+        {.size = 0, .resource = u"/echo"_s},
+        {.size = 300 * 1024, .resource = u"/redirect/2/307"_s},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.resource.toStdString() + " " + std::to_string(row.size));
+        const QByteArray contents = fileBytes(row.size);
         const QString path = directory.filePath(u"job_7 Report.pdf"_s);
         writeFile(path, contents);
         const QString saved = directory.filePath(u"received"_s);
-        const auto completion = std::make_shared<Completion>();
-        ZEKNetworkController::uploadFile(QUrl::fromLocalFile(path),
-                                         QUrl(server.URL(resource + u"?save="_s + saved)),
-                                         recordInto(completion));
+        const auto completion =
+            upload(QUrl::fromLocalFile(path), QUrl(server.URL(row.resource + u"?save="_s + saved)));
         EXPECT_EQ(completion->calls, 0);
         ASSERT_TRUE(waitUntil([&] { return completion->calls > 0; }));
         EXPECT_EQ(completion->calls, 1);
@@ -140,31 +152,25 @@ TEST(ZEKNetworkController, ServerReceivesTheFileAsOnePart)
     }
 }
 
-TEST(ZEKNetworkController, FailureCarriesTheReplyText)
+TEST_F(ZEKNetworkControllerTest, FailureCarriesTheReplyText)
 {
-    TestHTTPServer server;
-    ASSERT_NE(server.port(), 0);
-    const QTemporaryDir directory;
-    const QString path = directory.filePath(u"job.pdf"_s);
-    writeFile(path, "%PDF-1.4\n");
     const ClosedPort closedPort;
     const struct {
         QString resource;
         qint64 code;
-        QString resultLine;
+        QString resultLine = u"RESULT: status body"_s;
     } rows[] = {
-        {server.URL(u"/status/500?type=text/plain"_s), zek::NSURLErrorBadServerResponse,
-         u"RESULT: status body"_s},
-        {server.URL(u"/status/200?type=application/json"_s), zek::NSPropertyListReadCorruptError,
-         u"RESULT: status body"_s},
-        {u"http://127.0.0.1:%1/print"_s.arg(closedPort.port()), zek::NSURLErrorCannotConnectToHost,
-         u"RESULT: (null)"_s},
+        {.resource = server.URL(u"/status/500?type=text/plain"_s),
+         .code = zek::NSURLErrorBadServerResponse},
+        {.resource = server.URL(u"/status/200?type=application/json"_s),
+         .code = zek::NSPropertyListReadCorruptError},
+        {.resource = u"http://127.0.0.1:%1/print"_s.arg(closedPort.port()),
+         .code = zek::NSURLErrorCannotConnectToHost,
+         .resultLine = u"RESULT: (null)"_s},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.resource.toStdString());
-        const auto completion = std::make_shared<Completion>();
-        ZEKNetworkController::uploadFile(QUrl::fromLocalFile(path), QUrl(row.resource),
-                                         recordInto(completion));
+        const auto completion = upload(QUrl::fromLocalFile(job), QUrl(row.resource));
         ASSERT_TRUE(waitUntil([&] { return completion->calls > 0; }));
         EXPECT_EQ(completion->calls, 1);
         EXPECT_TRUE(completion->onMainThread);
@@ -178,42 +184,41 @@ TEST(ZEKNetworkController, FailureCarriesTheReplyText)
     }
 }
 
-TEST(ZekUpload, PrintsTheLogLinesAndExitsWithTheOutcome)
+// zek-upload is this call on the command line.
+TEST_F(ZEKNetworkControllerTest, ZekUploadPrintsTheLogLinesAndExitsWithTheOutcome)
 {
-    TestHTTPServer server;
-    ASSERT_NE(server.port(), 0);
-    const QTemporaryDir directory;
-    const QString path = directory.filePath(u"job.pdf"_s);
-    writeFile(path, "%PDF-1.4\n");
     const QString echo = server.URL(u"/echo"_s);
     const QString refused = server.URL(u"/status/503"_s);
 
+    // No first line: nothing printed.
     const struct {
         QStringList arguments;
-        int exitCode;
-        QString firstLine;
-        QString secondLinePrefix;
+        int exitCode = 1;
+        QString firstLine = {};
+        QString secondLinePrefix = {};
     } rows[] = {
-        {{path, echo}, 0, u"Uploading to resource: "_s + echo, u"JSON: {\"headers\":"_s},
-        {{path, refused}, 1, u"Uploading to resource: "_s + refused, u"ERROR(-1011): "_s},
-        {{directory.filePath(u"none.pdf"_s), echo},
-         1,
-         u"Uploading to resource: "_s + echo,
-         u"ERROR(0): Missing file data"_s},
-        {{path, u"not a URL"_s},
-         1,
-         u"Uploading to resource: (null)"_s,
-         u"ERROR(0): Missing resource url"_s},
-        {{path}, 2, {}, {}},
+        {.arguments = {job, echo},
+         .exitCode = 0,
+         .firstLine = u"Uploading to resource: "_s + echo,
+         .secondLinePrefix = u"JSON: {\"headers\":"_s},
+        {.arguments = {job, refused},
+         .firstLine = u"Uploading to resource: "_s + refused,
+         .secondLinePrefix = u"ERROR(-1011): "_s},
+        {.arguments = {directory.filePath(u"none.pdf"_s), echo},
+         .firstLine = u"Uploading to resource: "_s + echo,
+         .secondLinePrefix = u"ERROR(0): Missing file data"_s},
+        {.arguments = {job, u"not a URL"_s},
+         .firstLine = u"Uploading to resource: (null)"_s,
+         .secondLinePrefix = u"ERROR(0): Missing resource url"_s},
+        {.arguments = {job}, .exitCode = 2},
     };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.arguments.join(u' ').toStdString());
+    const auto check = [&](const auto &row) {
         const ProcessResult result = runProcess(QStringLiteral(ZEK_UPLOAD_PATH), row.arguments);
         EXPECT_EQ(result.exitCode, row.exitCode) << result.standardError.toStdString();
         const QStringList lines = QString::fromUtf8(result.standardOutput).split(u'\n');
         if (row.firstLine.isEmpty()) {
             EXPECT_TRUE(result.standardOutput.isEmpty());
-            continue;
+            return;
         }
         ASSERT_GE(lines.size(), 3) << result.standardOutput.toStdString();
         EXPECT_EQ(lines[0], row.firstLine);
@@ -221,5 +226,11 @@ TEST(ZekUpload, PrintsTheLogLinesAndExitsWithTheOutcome)
         if (row.exitCode == 1) {
             EXPECT_TRUE(lines[2].startsWith(u"RESULT: "_s));
         }
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.arguments.join(u' ').toStdString());
+        check(row);
     }
 }
+
+} // namespace

@@ -10,8 +10,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QVariant kEmpty = QVariant(u""_s);
-
 QByteArray txt(const QByteArrayList &entries)
 {
     QByteArray record;
@@ -21,70 +19,63 @@ QByteArray txt(const QByteArrayList &entries)
     return record;
 }
 
-} // namespace
-
-TEST(ZEKServiceTransformers, NameShowsTheDevice)
+// What each column shows of what the table hands it; "" where it cannot show it.
+TEST(ZEKServiceTransformersTest, EachColumnShowsItsPartOfTheService)
 {
     const ZEKNameTransformer name;
-    EXPECT_EQ(name.transformedValue(u"quil (12)"_s), QVariant(u"quil"_s));
-    EXPECT_EQ(name.transformedValue(u"quil(2)"_s), QVariant(u"quil"_s));
-    EXPECT_EQ(name.transformedValue(u"quil (2) x"_s), QVariant(u"quil (2) x"_s));
-    EXPECT_EQ(name.transformedValue(u"QUIL Laser"_s), QVariant(u"QUIL Laser"_s));
-    EXPECT_EQ(name.transformedValue(u"\tquil (3)"_s), QVariant(u"\tquil"_s));
-    EXPECT_EQ(name.transformedValue(12), kEmpty);
-    EXPECT_EQ(name.transformedValue(QVariant()), kEmpty);
-}
-
-TEST(ZEKServiceTransformers, AddressesShowTheFirstIPv4Address)
-{
     const ZEKAddressesTransformer addresses;
-    const QByteArray ipv4 = ipv4SocketAddress("10.0.0.7", 5004);
-    EXPECT_EQ(addresses.transformedValue(QVariant::fromValue(QList<QByteArray>{ipv4})),
-              QVariant(u"10.0.0.7"_s));
-    EXPECT_EQ(addresses.transformedValue(QVariantList{ipv4}), QVariant(u"10.0.0.7"_s));
-    EXPECT_EQ(addresses.transformedValue(QVariant::fromValue(QList<QByteArray>{})), kEmpty);
-    EXPECT_EQ(addresses.transformedValue(QVariant::fromValue(QList<QByteArray>{"short"})), kEmpty);
-    EXPECT_EQ(addresses.transformedValue(QVariantList{u"10.0.0.7"_s}), kEmpty);
-    EXPECT_EQ(addresses.transformedValue(u"10.0.0.7"_s), kEmpty);
-}
-
-TEST(ZEKServiceTransformers, PortNeedsTheWholeService)
-{
     const ZEKPortTransformer port;
-    auto service = std::make_shared<FakeNetService>(u"local."_s, u"_http._tcp."_s, u"quil"_s);
-    const QVariant wrapped = QVariant::fromValue(std::shared_ptr<zek::NetService>(service));
-    EXPECT_EQ(port.transformedValue(wrapped), QVariant(u"-1"_s));
-    service->resolveAs(u"hosta.local."_s, 5004, {});
-    EXPECT_EQ(port.transformedValue(wrapped), QVariant(u"5004"_s));
-    EXPECT_EQ(port.transformedValue(5004), kEmpty);
-    EXPECT_EQ(port.transformedValue(QVariant::fromValue(std::shared_ptr<zek::NetService>())),
-              kEmpty);
+    const ZEKTXTRecordDataTransformer record;
+    const QVariant empty(u""_s);
+    const QByteArray ipv4 = ipv4SocketAddress("10.0.0.7", 5004);
+    const auto unresolved =
+        std::make_shared<FakeNetService>(u"local."_s, u"_http._tcp."_s, u"quil"_s);
+    const auto resolved =
+        std::make_shared<FakeNetService>(u"local."_s, u"_http._tcp."_s, u"quil"_s);
+    resolved->resolveAs(u"hosta.local."_s, 5004, {});
+    const auto service = [](std::shared_ptr<zek::NetService> shown) {
+        return QVariant::fromValue(shown);
+    };
+    const auto bytes = [](const char *text) { return QVariant(QByteArray(text)); };
+
+    const struct {
+        const char *what;
+        const ZEKValueTransformer &transformer;
+        QVariant value;
+        QVariant shown;
+    } rows[] = {
+        {"name with a number", name, u"quil (12)"_s, u"quil"_s},
+        {"name with a number, no space", name, u"quil(2)"_s, u"quil"_s},
+        {"name with a number inside", name, u"quil (2) x"_s, u"quil (2) x"_s},
+        {"name with a leading tab", name, u"\tquil (3)"_s, u"\tquil"_s},
+        {"name of no text", name, QVariant(), empty},
+        {"addresses", addresses, QVariant::fromValue(QList<QByteArray>{ipv4}), u"10.0.0.7"_s},
+        {"addresses as a list", addresses, QVariantList{ipv4}, u"10.0.0.7"_s},
+        {"no addresses", addresses, QVariant::fromValue(QList<QByteArray>{}), empty},
+        {"an address too short", addresses, QVariant::fromValue(QList<QByteArray>{"short"}), empty},
+        {"addresses as text", addresses, QVariantList{u"10.0.0.7"_s}, empty},
+        {"port before resolving", port, service(unresolved), u"-1"_s},
+        {"port", port, service(resolved), u"5004"_s},
+        {"port of no service", port, service(nullptr), empty},
+        {"TXT", record, txt({"path=/", "qwe=Laser 1"}), bytes("Laser 1")},
+        {"TXT value with =", record, txt({"qwe=a=b"}), bytes("a=b")},
+        {"TXT empty value", record, txt({"qwe="}), bytes("")},
+        // The first of repeated keys counts; keys keep their case.
+        {"TXT key twice", record, txt({"qwe=1", "qwe=2"}), bytes("1")},
+        {"TXT key in capitals", record, txt({"QWE=1"}), QVariant()},
+        // A key alone has no value; the key is still there.
+        {"TXT key alone", record, txt({"qwe"}), QVariant(QByteArray())},
+        {"TXT without the key", record, txt({"path=/"}), QVariant()},
+        {"TXT empty", record, QByteArray(), QVariant()},
+        // A length that runs past the end ends the record; what came before stays.
+        {"TXT cut after the key", record, txt({"qwe=ok"}) + QByteArray("\x09qwe=", 5), bytes("ok")},
+        {"TXT cut in the key", record, QByteArray("\x09qwe=cut", 8), QVariant()},
+        {"TXT as text", record, u"qwe=1"_s, empty},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(row.transformer.transformedValue(row.value), row.shown);
+    }
 }
 
-TEST(ZEKServiceTransformers, TXTRecordShowsTheQweValue)
-{
-    const ZEKTXTRecordDataTransformer record;
-    const struct {
-        QByteArray data;
-        QVariant shown;
-    } cases[] = {
-        {txt({"path=/", "qwe=Laser 1"}), QVariant(QByteArray("Laser 1"))},
-        {txt({"qwe=a=b"}), QVariant(QByteArray("a=b"))},
-        {txt({"qwe="}), QVariant(QByteArray(""))},
-        // The first of repeated keys counts; keys keep their case.
-        {txt({"qwe=1", "qwe=2"}), QVariant(QByteArray("1"))},
-        {txt({"QWE=1"}), QVariant()},
-        // A key alone has no value; the key is still there.
-        {txt({"qwe"}), QVariant(QByteArray())},
-        {txt({"path=/"}), QVariant()},
-        {QByteArray(), QVariant()},
-        // A length that runs past the end ends the record; what came before stays.
-        {txt({"qwe=ok"}) + QByteArray("\x09qwe=", 5), QVariant(QByteArray("ok"))},
-        {QByteArray("\x09qwe=cut", 8), QVariant()},
-    };
-    for (const auto &test : cases) {
-        EXPECT_EQ(record.transformedValue(test.data), test.shown)
-            << test.data.toHex().toStdString();
-    }
-    EXPECT_EQ(record.transformedValue(u"qwe=1"_s), kEmpty);
-}
+} // namespace

@@ -39,7 +39,7 @@ void answerNextQuestion(QMessageBox::StandardButton button)
     });
 }
 
-class JobsWindowTest : public testing::Test {
+class ZEKJobsWindowTest : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -95,7 +95,7 @@ protected:
 
 } // namespace
 
-TEST_F(JobsWindowTest, AJobShowsWaitingThenSendingThenFailedAndGoesOnceSentNow)
+TEST_F(ZEKJobsWindowTest, AJobShowsWaitingThenSendingThenFailedAndGoesOnceSentNow)
 {
     const ZEKJobsTableModel *model = jobs->jobsModel();
     QStringList states;
@@ -127,7 +127,7 @@ TEST_F(JobsWindowTest, AJobShowsWaitingThenSendingThenFailedAndGoesOnceSentNow)
     EXPECT_FALSE(QFileInfo::exists(path));
 }
 
-TEST_F(JobsWindowTest, SendAllSendsEveryWaitingJob)
+TEST_F(ZEKJobsWindowTest, SendAllSendsEveryWaitingJob)
 {
     const QString first = failedJob(u"job_3 First"_s);
     const QString second = failedJob(u"job_4 Second"_s);
@@ -137,7 +137,7 @@ TEST_F(JobsWindowTest, SendAllSendsEveryWaitingJob)
     EXPECT_FALSE(QFileInfo::exists(first) || QFileInfo::exists(second));
 }
 
-TEST_F(JobsWindowTest, RemoveAsksFirstAndRefusesAJobBehindALink)
+TEST_F(ZEKJobsWindowTest, RemoveAsksFirstAndRefusesAJobBehindALink)
 {
     const QString path = failedJob(u"job_5 Draft"_s);
     answerNextQuestion(QMessageBox::No);
@@ -163,14 +163,14 @@ TEST_F(JobsWindowTest, RemoveAsksFirstAndRefusesAJobBehindALink)
         << jobs->messageLabel()->text().toStdString();
 }
 
-TEST_F(JobsWindowTest, OpenHandsTheJobsPathToTheViewer)
+TEST_F(ZEKJobsWindowTest, OpenHandsTheJobsPathToTheViewer)
 {
     const QString path = failedJob(u"job_7 Poster"_s);
     selectAndClick(0, jobs->openButton());
     EXPECT_EQ(opened, QStringList{path});
 }
 
-TEST(ZEKTrayStatus, TooltipNamesTargetAndWaitingJobsAndTheIconShowsAFailure)
+TEST(ZEKTrayStatusTest, TooltipNamesTargetAndWaitingJobsAndTheIconShowsAFailure)
 {
     const QTemporaryDir spool;
     ZEKJobList list(QFile::encodeName(spool.path()));
@@ -193,7 +193,7 @@ TEST(ZEKTrayStatus, TooltipNamesTargetAndWaitingJobsAndTheIconShowsAFailure)
     EXPECT_EQ(item.statusItem()->toolTip(), u"ZEK Uploader — jobs go to laser.local — 1 waiting"_s);
 }
 
-TEST(ZEKDeliveryNotices, DeliveriesCloseTogetherMakeOneNotice)
+TEST(ZEKDeliveryNoticesTest, DeliveriesCloseTogetherMakeOneNotice)
 {
     const struct {
         QStringList titles;

@@ -22,7 +22,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-class LoggerWindowTest : public testing::Test {
+class ZEKLoggerWindowControllerTest : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -75,7 +75,7 @@ protected:
 
 } // namespace
 
-TEST_F(LoggerWindowTest, LogEntriesAreStampedWholeAndLeaveTheViewWhereItWas)
+TEST_F(ZEKLoggerWindowControllerTest, LogEntriesAreStampedWholeAndLeaveTheViewWhereItWas)
 {
     window.log(u"first line\nsecond line"_s);
     ZEKLog::sharedLog().log(u"third"_s);
@@ -98,7 +98,7 @@ TEST_F(LoggerWindowTest, LogEntriesAreStampedWholeAndLeaveTheViewWhereItWas)
     EXPECT_EQ(scrollBar->value(), 10);
 }
 
-TEST_F(LoggerWindowTest, SortsByEveryColumnAndByAddressWithEmptyOnesFirst)
+TEST_F(ZEKLoggerWindowControllerTest, SortsByEveryColumnAndByAddressWithEmptyOnesFirst)
 {
     showAndSearch();
     EXPECT_EQ(column(ZEKServicesTableModel::Name),
@@ -131,7 +131,7 @@ TEST_F(LoggerWindowTest, SortsByEveryColumnAndByAddressWithEmptyOnesFirst)
     ASSERT_TRUE(waitUntil([&] { return window.servicesModel()->rowCount() == 4; }));
 }
 
-TEST_F(LoggerWindowTest, DoubleClickMakesAResolvedDeviceTheTarget)
+TEST_F(ZEKLoggerWindowControllerTest, DoubleClickMakesAResolvedDeviceTheTarget)
 {
     ZEKDefaults &defaults = ZEKDefaults::standardUserDefaults();
     defaults.defineZEKDefaultsForce(true);
@@ -165,7 +165,7 @@ TEST_F(LoggerWindowTest, DoubleClickMakesAResolvedDeviceTheTarget)
     })) << window.targetLabel()->text().toStdString();
 }
 
-TEST_F(LoggerWindowTest, SearchAgainSaysSearchingThenWhetherItFoundNone)
+TEST_F(ZEKLoggerWindowControllerTest, SearchAgainSaysSearchingThenWhetherItFoundNone)
 {
     showAndSearch();
     QLabel *status = window.searchStatusLabel();
@@ -187,7 +187,7 @@ TEST_F(LoggerWindowTest, SearchAgainSaysSearchingThenWhetherItFoundNone)
     EXPECT_TRUE(status->isHidden());
 }
 
-TEST_F(LoggerWindowTest, LogAreaTogglesAndTheAlertOpensAndCloses)
+TEST_F(ZEKLoggerWindowControllerTest, LogAreaTogglesAndTheAlertOpensAndCloses)
 {
     window.showWindow();
     QPushButton *toggle = window.logsViewTogglingHeightButton();
@@ -214,7 +214,7 @@ TEST_F(LoggerWindowTest, LogAreaTogglesAndTheAlertOpensAndCloses)
     EXPECT_FALSE(window.retryButton()->isEnabled());
 }
 
-TEST(ZEKDesktopInterface, LaunchLeavesTheWindowOpenOnlyWithoutATray)
+TEST(ZEKDesktopInterfaceTest, LaunchLeavesTheWindowOpenOnlyWithoutATray)
 {
     const QTemporaryDir spool;
     for (const bool hasSystemTray : {false, true}) {

@@ -2,6 +2,7 @@
 // and parsing, null stripping, archives and copies, and the error chain.
 
 #include "HCHTTPResponseSerializer.h"
+
 #include "HCJSONResponseSerializer.h"
 #include "ValueDescription.h"
 
@@ -61,57 +62,100 @@ QString descriptionOf(const std::optional<zek::Error> &error)
 }
 
 const zek::Error kSentinel(u"sentinel"_s, 99);
+const QByteArray kJSONBody = R"({"status":"ok","n":1})";
 
-TEST(ResponseSerializer, ValidationAndOutcomes)
+TEST(HCHTTPResponseSerializerTest, ValidationAndOutcomes)
 {
     enum Setup { JSON, JSONWithoutErrorSlot, NoStatusTest, NoTypeTest, With404, Base };
     struct Row {
         const char *name;
-        Setup setup;
+        Setup setup = JSON;
         std::optional<HCHTTPURLResponse> response;
-        std::optional<QByteArray> data;
-        bool valid;
-        QVariant object;
-        QList<qint64> chain;
+        std::optional<QByteArray> data = kJSONBody; // the body of the reply
+        bool valid = false;                         // whether validation accepts the response
+        QVariant object = {};
+        QList<qint64> chain = {};
     };
     const QString js = u"application/json"_s, html = u"text/html"_s, plain = u"text/plain"_s;
     const QString jsWithCharset = u"Text/JavaScript ; charset=UTF-8"_s;
     const HCHTTPURLResponse file =
         HCHTTPURLResponse::nonHTTPResponse(QUrl(u"file:///r.txt"_s), plain, {});
-    const QByteArray body = R"({"status":"ok","n":1})";
     const QByteArray broken = R"({"status":)";
     const QByteArray tag = "<p>";
-    const QVariant parsed = json(body);
-    const QVariant none;
+    const QVariant parsed = json(kJSONBody);
     constexpr qint64 kStatus = zek::NSURLErrorBadServerResponse;
     constexpr qint64 kType = zek::NSURLErrorCannotDecodeContentData;
     constexpr qint64 kParser = zek::NSPropertyListReadCorruptError;
 
     const Row rows[] = {
-        {"2xx JSON", JSON, reply(200, js), body, true, parsed, {}},
-        {"2xx invalid JSON", JSON, reply(201, js), broken, true, none, {kParser}},
-        {"5xx JSON is parsed and fails", JSON, reply(500, js), body, false, parsed, {kStatus}},
-        {"5xx invalid JSON", JSON, reply(503, js), broken, false, none, {kParser, kStatus}},
-        {"2xx other type", JSON, reply(200, plain), body, false, none, {kType}},
-        {"4xx other type", JSON, reply(404, html), tag, false, none, {kStatus, kType}},
-        {"2xx other type, empty body", JSON, reply(200, html), "", false, none, {}},
-        {"2xx no type, no body", JSON, reply(204, {}), std::nullopt, false, none, {}},
-        {"2xx one space", JSON, reply(200, js), " ", true, none, {}},
-        {"4xx JSON, empty body", JSON, reply(404, js), "", false, none, {kStatus}},
-        {"type with parameters", JSON, reply(299, jsWithCharset), body, true, parsed, {}},
-        {"6xx", JSON, reply(600, js), body, false, parsed, {kStatus}},
-        {"no status test", NoStatusTest, reply(500, js), body, true, parsed, {}},
-        {"no type test", NoTypeTest, reply(200, plain), body, true, parsed, {}},
-        {"added status code", With404, reply(404, js), body, true, parsed, {}},
-        {"other protocol", JSON, file, body, true, parsed, {}},
-        {"no response", JSON, std::nullopt, body, true, parsed, {}},
+        {.name = "2xx JSON", .response = reply(200, js), .valid = true, .object = parsed},
+        {.name = "2xx invalid JSON",
+         .response = reply(201, js),
+         .data = broken,
+         .valid = true,
+         .chain = {kParser}},
+        {.name = "5xx JSON is parsed and fails",
+         .response = reply(500, js),
+         .object = parsed,
+         .chain = {kStatus}},
+        {.name = "5xx invalid JSON",
+         .response = reply(503, js),
+         .data = broken,
+         .chain = {kParser, kStatus}},
+        {.name = "2xx other type", .response = reply(200, plain), .chain = {kType}},
+        {.name = "4xx other type",
+         .response = reply(404, html),
+         .data = tag,
+         .chain = {kStatus, kType}},
+        {.name = "2xx other type, empty body", .response = reply(200, html), .data = ""},
+        {.name = "2xx no type, no body", .response = reply(204, {}), .data = std::nullopt},
+        {.name = "2xx one space", .response = reply(200, js), .data = " ", .valid = true},
+        {.name = "4xx JSON, empty body",
+         .response = reply(404, js),
+         .data = "",
+         .chain = {kStatus}},
+        {.name = "type with parameters",
+         .response = reply(299, jsWithCharset),
+         .valid = true,
+         .object = parsed},
+        {.name = "6xx", .response = reply(600, js), .object = parsed, .chain = {kStatus}},
+        {.name = "no status test",
+         .setup = NoStatusTest,
+         .response = reply(500, js),
+         .valid = true,
+         .object = parsed},
+        {.name = "no type test",
+         .setup = NoTypeTest,
+         .response = reply(200, plain),
+         .valid = true,
+         .object = parsed},
+        {.name = "added status code",
+         .setup = With404,
+         .response = reply(404, js),
+         .valid = true,
+         .object = parsed},
+        {.name = "other protocol", .response = file, .valid = true, .object = parsed},
+        {.name = "no response", .response = std::nullopt, .valid = true, .object = parsed},
         // Without a URL the status goes untested and a refused type makes no
         // error, so the body is parsed.
-        {"no URL", JSON, reply(404, plain, QUrl()), body, false, parsed, {}},
-        {"refused type, no slot", JSONWithoutErrorSlot, reply(200, plain), body, false, none, {}},
-        {"refused status, no slot", JSONWithoutErrorSlot, reply(500, js), body, false, none, {}},
-        {"base returns the body", Base, reply(404, html), tag, false, tag, {kStatus}},
-        {"base without body", Base, reply(200, js), std::nullopt, true, none, {}},
+        {.name = "no URL", .response = reply(404, plain, QUrl()), .object = parsed},
+        {.name = "refused type, no slot",
+         .setup = JSONWithoutErrorSlot,
+         .response = reply(200, plain)},
+        {.name = "refused status, no slot",
+         .setup = JSONWithoutErrorSlot,
+         .response = reply(500, js)},
+        {.name = "base returns the body",
+         .setup = Base,
+         .response = reply(404, html),
+         .data = tag,
+         .object = tag,
+         .chain = {kStatus}},
+        {.name = "base without body",
+         .setup = Base,
+         .response = reply(200, js),
+         .data = std::nullopt,
+         .valid = true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -165,27 +209,25 @@ TEST(ResponseSerializer, ValidationAndOutcomes)
     }
 }
 
-TEST(ResponseSerializer, BodyDecodingAndParsing)
+TEST(HCHTTPResponseSerializerTest, BodyDecodingAndParsing)
 {
     struct Row {
         const char *name;
-        QString charset;
+        QString charset = {};
         QByteArray body;
-        QVariant object;
-        QList<qint64> chain;
-        zek::NSStringEncoding stringEncoding;
-        zek::NSJSONReadingOptions readingOptions;
+        QVariant object = {};
+        QList<qint64> chain = {};
+        zek::NSStringEncoding stringEncoding = zek::NSUTF8StringEncoding;
+        zek::NSJSONReadingOptions readingOptions = 0;
         bool removesNulls = false;
     };
     const QByteArray utf16BE = QStringEncoder(QStringConverter::Utf16BE).encode(uR"({"a":"€"})"_s);
     const QVariant euro = QVariantMap{{u"a"_s, u"€"_s}};
     const QVariant eAcute = QVariantMap{{u"a"_s, u"é"_s}};
-    const QVariant none;
     const QByteArray latin1 = "{\"a\":\"\xe9\"}";
     const QByteArray utf8 = "{\"a\":\"\xc3\xa9\"}";
     constexpr qint64 kParser = zek::NSPropertyListReadCorruptError;
     constexpr qint64 kRecode = zek::NSURLErrorCannotDecodeContentData;
-    constexpr auto UTF8 = zek::NSUTF8StringEncoding;
     constexpr auto Latin1 = zek::NSISOLatin1StringEncoding;
     constexpr auto fragments = zek::NSJSONReadingFragmentsAllowed;
     constexpr auto mutableContainers = zek::NSJSONReadingMutableContainers;
@@ -196,32 +238,61 @@ TEST(ResponseSerializer, BodyDecodingAndParsing)
     const QVariant null = QVariant::fromValue(nullptr);
 
     const Row rows[] = {
-        {"Latin-1", u"ISO-8859-1"_s, latin1, eAcute, {}, UTF8, 0},
-        {"alias, quoted", u"\"latin1\""_s, latin1, eAcute, {}, UTF8, 0},
-        {"Windows-1252", u"windows-1252"_s, "{\"a\":\"\x80\"}", euro, {}, UTF8, 0},
-        {"UTF-16BE", u"UTF-16BE"_s, utf16BE, euro, {}, UTF8, 0},
-        {"unknown name, UTF-8", u"x-zek"_s, utf8, eAcute, {}, UTF8, 0},
-        {"unknown name, Latin-1", u"x-zek"_s, latin1, eAcute, {}, Latin1, 0},
-        {"charset beats stringEncoding", u"utf-8"_s, utf8, eAcute, {}, Latin1, 0},
-        {"malformed UTF-8", {}, "{\"a\":\"\xff\"}", none, {}, UTF8, 0},
-        {"not ASCII", {}, utf8, none, {}, zek::NSASCIIStringEncoding, 0},
+        {.name = "Latin-1", .charset = u"ISO-8859-1"_s, .body = latin1, .object = eAcute},
+        {.name = "alias, quoted", .charset = u"\"latin1\""_s, .body = latin1, .object = eAcute},
+        {.name = "Windows-1252",
+         .charset = u"windows-1252"_s,
+         .body = "{\"a\":\"\x80\"}",
+         .object = euro},
+        {.name = "UTF-16BE", .charset = u"UTF-16BE"_s, .body = utf16BE, .object = euro},
+        {.name = "unknown name, UTF-8", .charset = u"x-zek"_s, .body = utf8, .object = eAcute},
+        {.name = "unknown name, Latin-1",
+         .charset = u"x-zek"_s,
+         .body = latin1,
+         .object = eAcute,
+         .stringEncoding = Latin1},
+        {.name = "charset beats stringEncoding",
+         .charset = u"utf-8"_s,
+         .body = utf8,
+         .object = eAcute,
+         .stringEncoding = Latin1},
+        {.name = "malformed UTF-8", .body = "{\"a\":\"\xff\"}"},
+        {.name = "not ASCII", .body = utf8, .stringEncoding = zek::NSASCIIStringEncoding},
         // UTF-7 can spell half a surrogate pair, which UTF-8 cannot.
-        {"no UTF-8 form", u"UTF-7"_s, "+2AA-", none, {kRecode}, UTF8, 0},
-        {"fragment refused", {}, "\"x\"", none, {kParser}, UTF8, 0},
-        {"fragment allowed", {}, "\"x\"", u"x"_s, {}, UTF8, fragments},
-        {"null fragment", {}, " null ", null, {}, UTF8, fragments},
-        {"two fragments", {}, "1,2", none, {kParser}, UTF8, fragments},
-        {"blank fragment", {}, "\t", none, {kParser}, UTF8, fragments},
-        {"trailing garbage", {}, "[1]]", none, {kParser}, UTF8, fragments},
-        {"raw line break in a string", {}, "{\"a\n\":1}", none, {kParser}, UTF8, 0},
-        {"escaped line break", {}, "{\"a\\n\":1}", json(R"({"a\n":1})"), {}, UTF8, 0},
-        {"unknown escape", {}, "[\"\\X\"]", none, {kParser}, UTF8, 0},
-        {"nulls kept", {}, nested, json(nested), {}, UTF8, 0},
-        {"nulls removed", {}, nested, stripped, {}, UTF8, 0, true},
-        {"nulls removed, mutable", {}, nested, stripped, {}, UTF8, mutableContainers, true},
-        {"nulls removed, deep", {}, deep, deepStripped, {}, UTF8, 0, true},
-        {"null fragment stays", {}, "null", null, {}, UTF8, fragments, true},
-        {"string fragment stays", {}, "\"x\"", u"x"_s, {}, UTF8, fragments, true},
+        {.name = "no UTF-8 form", .charset = u"UTF-7"_s, .body = "+2AA-", .chain = {kRecode}},
+        {.name = "fragment refused", .body = "\"x\"", .chain = {kParser}},
+        {.name = "fragment allowed",
+         .body = "\"x\"",
+         .object = u"x"_s,
+         .readingOptions = fragments},
+        {.name = "null fragment", .body = " null ", .object = null, .readingOptions = fragments},
+        {.name = "two fragments", .body = "1,2", .chain = {kParser}, .readingOptions = fragments},
+        {.name = "blank fragment", .body = "\t", .chain = {kParser}, .readingOptions = fragments},
+        {.name = "trailing garbage",
+         .body = "[1]]",
+         .chain = {kParser},
+         .readingOptions = fragments},
+        {.name = "raw line break in a string", .body = "{\"a\n\":1}", .chain = {kParser}},
+        {.name = "escaped line break", .body = "{\"a\\n\":1}", .object = json(R"({"a\n":1})")},
+        {.name = "unknown escape", .body = "[\"\\X\"]", .chain = {kParser}},
+        {.name = "nulls kept", .body = nested, .object = json(nested)},
+        {.name = "nulls removed", .body = nested, .object = stripped, .removesNulls = true},
+        {.name = "nulls removed, mutable",
+         .body = nested,
+         .object = stripped,
+         .readingOptions = mutableContainers,
+         .removesNulls = true},
+        {.name = "nulls removed, deep", .body = deep, .object = deepStripped, .removesNulls = true},
+        {.name = "null fragment stays",
+         .body = "null",
+         .object = null,
+         .readingOptions = fragments,
+         .removesNulls = true},
+        {.name = "string fragment stays",
+         .body = "\"x\"",
+         .object = u"x"_s,
+         .readingOptions = fragments,
+         .removesNulls = true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -245,7 +316,7 @@ TEST(ResponseSerializer, BodyDecodingAndParsing)
     }
 }
 
-TEST(ResponseSerializer, NullStrippingOfValuesBuiltInCode)
+TEST(HCHTTPResponseSerializerTest, NullStrippingOfValuesBuiltInCode)
 {
     // A missing value counts as null; a null string does not.
     const QVariantMap built{{u"gone"_s, QVariant()}, {u"kept"_s, QString()}};
@@ -253,12 +324,12 @@ TEST(ResponseSerializer, NullStrippingOfValuesBuiltInCode)
               QVariant(QVariantMap{{u"kept"_s, QString()}}));
 }
 
-TEST(ResponseSerializer, ArchivesAndCopies)
+TEST(HCHTTPResponseSerializerTest, ArchivesAndCopies)
 {
     struct State {
         bool json;
-        std::optional<zek::IndexSet> codes;
-        std::optional<QSet<QString>> types;
+        std::optional<zek::IndexSet> codes = {};
+        std::optional<QSet<QString>> types = {};
         zek::NSJSONReadingOptions readingOptions = 0;
         bool removes = false;
         bool operator==(const State &) const = default;
@@ -284,22 +355,34 @@ TEST(ResponseSerializer, ArchivesAndCopies)
         {u"removesKeysWithNullValues"_s, false}};
     const QCborMap JSONChanged{
         {types, pdfs}, {u"readingOptions"_s, 5}, {u"removesKeysWithNullValues"_s, true}};
-    const State JSONCopy{true, success, JSONTypes, 5, true};
+    const State JSONCopy{
+        .json = true, .codes = success, .types = JSONTypes, .readingOptions = 5, .removes = true};
 
     struct Row {
         const char *name;
-        bool defaults; // made fresh, so `made` states its defaults
-        State made;    // its class; its settings too unless `defaults`
-        QCborMap archive;
+        bool defaults = false; // made fresh, so `made` states its defaults
+        State made;            // its class; its settings too unless `defaults`
+        QCborMap archive = {};
         std::optional<State> copied = std::nullopt; // else as made
     };
     const Row rows[] = {
-        {"base defaults", true, {false, success, {}}, {{codes, ok}}},
-        {"base, tests changed", false, {false, custom, pdf}, {{codes, okAnd404}, {types, pdfs}}},
-        {"base, tests off", false, {false, {}, {}}, {}},
-        {"JSON defaults", true, {true, success, JSONTypes}, JSONDefaults},
+        {.name = "base defaults",
+         .defaults = true,
+         .made = {.json = false, .codes = success},
+         .archive = {{codes, ok}}},
+        {.name = "base, tests changed",
+         .made = {.json = false, .codes = custom, .types = pdf},
+         .archive = {{codes, okAnd404}, {types, pdfs}}},
+        {.name = "base, tests off", .made = {.json = false}},
+        {.name = "JSON defaults",
+         .defaults = true,
+         .made = {.json = true, .codes = success, .types = JSONTypes},
+         .archive = JSONDefaults},
         // A JSON copy keeps its options but not its tests.
-        {"JSON, all changed", false, {true, {}, pdf, 5, true}, JSONChanged, JSONCopy},
+        {.name = "JSON, all changed",
+         .made = {.json = true, .types = pdf, .readingOptions = 5, .removes = true},
+         .archive = JSONChanged,
+         .copied = JSONCopy},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -329,11 +412,10 @@ TEST(ResponseSerializer, ArchivesAndCopies)
     const QCborMap malformed{{u"acceptableStatusCodes"_s, QCborArray{QCborArray{-1, 2}}},
                              {u"acceptableContentTypes"_s, QCborArray{1}},
                              {u"readingOptions"_s, u"4"_s}};
-    EXPECT_TRUE(stateOf(HCJSONResponseSerializer(malformed)) ==
-                (State{true, std::nullopt, std::nullopt}));
+    EXPECT_TRUE(stateOf(HCJSONResponseSerializer(malformed)) == (State{.json = true}));
 }
 
-TEST(ResponseSerializer, ErrorChains)
+TEST(HCHTTPResponseSerializerTest, ErrorChains)
 {
     const QString domain = HCURLResponseSerializationErrorDomain;
     const zek::Error type(domain, zek::NSURLErrorCannotDecodeContentData);

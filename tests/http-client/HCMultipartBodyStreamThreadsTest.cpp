@@ -65,12 +65,12 @@ void expectBodyReadBy(const std::function<std::optional<QByteArray>(zek::InputSt
     }
 }
 
-TEST(ReadingThreads, OnTheMainThread)
+TEST(HCMultipartBodyStreamThreadsTest, ReadOnTheMainThread)
 {
     expectBodyReadBy([](zek::InputStream &body) { return readWholeStream(body, 4096); });
 }
 
-TEST(ReadingThreads, OnAWorkerWhileTheMainThreadRunsItsEventLoop)
+TEST(HCMultipartBodyStreamThreadsTest, ReadOnAWorkerWhileTheMainThreadRunsItsEventLoop)
 {
     expectBodyReadBy([](zek::InputStream &body) {
         std::optional<QByteArray> bytes;

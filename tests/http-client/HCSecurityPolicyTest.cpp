@@ -4,6 +4,7 @@
 // trust store is this run's root alone.
 
 #include "HCSecurityPolicy.h"
+
 #include "SpoolFiles.h"
 #include "TestPKI.h"
 
@@ -125,10 +126,10 @@ enum Option { NoName = 1, NoChain = 2, AllowInvalid = 4 };
 const Certs kSent{HostLeaf, Intermediate}, kSelf{SelfSigned};
 
 // One evaluation: the peer sends chain, the connection is to host. Options switch the name and
-// chain checks off or allow invalid certificates.
+// chain checks off or allow invalid certificates. A row is refused unless it says it is trusted.
 struct Row {
     const char *what;
-    bool trusted;
+    bool trusted = false;
     std::optional<Certs> pins = std::nullopt;
     int options = 0;
     Certs chain = kSent;
@@ -139,6 +140,7 @@ void expectRows(HCSSLPinningMode mode, const std::vector<Row> &rows)
 {
     ASSERT_TRUE(pki().certificate(Root));
     for (const Row &row : rows) {
+        SCOPED_TRACE(std::string(row.what) + ", mode " + std::to_string(int(mode)));
         HCSecurityPolicy policy;
         policy.setSSLPinningMode(mode);
         policy.setPinnedCertificates(pinsOf(row.pins));
@@ -146,88 +148,125 @@ void expectRows(HCSSLPinningMode mode, const std::vector<Row> &rows)
         policy.setValidatesCertificateChain(!(row.options & NoChain));
         policy.setAllowInvalidCertificates(row.options & AllowInvalid);
         zek::ServerTrust trust(chainOf(row.chain));
-        EXPECT_EQ(policy.evaluateServerTrust(trust, row.host), row.trusted)
-            << row.what << ", mode " << mode;
+        EXPECT_EQ(policy.evaluateServerTrust(trust, row.host), row.trusted);
     }
 }
 
-TEST(SecurityPolicy, EvaluatesServerTrustInEachPinningMode)
+TEST(HCSecurityPolicyTest, EvaluatesServerTrustInEachPinningMode)
 {
     // Without pinning: what the trust store and the host name allow.
     const QString other = u"other.test"_s, address = u"127.0.0.1"_s;
     const Certs addressLeaf{AddressLeaf, Intermediate}, all{Root, Intermediate, HostLeaf};
-    expectRows(HCSSLPinningModeNone,
-               {
-                   {"valid chain for its host", true},
-                   {"same chain for another host", false, {}, 0, kSent, other},
-                   {"name not validated", true, {}, NoName, kSent, other},
-                   {"no host name to check", true, {}, 0, kSent, QString()},
-                   {"address leaf for its address", true, {}, 0, addressLeaf, address},
-                   {"address leaf for another address", false, {}, 0, addressLeaf, u"127.0.0.2"_s},
-                   {"an address is no DNS name", false, {}, 0, kSent, address},
-                   {"leaf without the intermediate", false, {}, 0, Certs{HostLeaf}},
-                   {"self-signed leaf", false, {}, 0, kSelf},
-                   {"self-signed leaf, invalid allowed", true, {}, AllowInvalid, kSelf},
-                   {"no certificates, invalid allowed", true, {}, AllowInvalid, {}},
-               });
+    expectRows(
+        HCSSLPinningModeNone,
+        {
+            {.what = "valid chain for its host", .trusted = true},
+            {.what = "same chain for another host", .host = other},
+            {.what = "name not validated", .trusted = true, .options = NoName, .host = other},
+            {.what = "no host name to check", .trusted = true, .host = QString()},
+            {.what = "address leaf for its address",
+             .trusted = true,
+             .chain = addressLeaf,
+             .host = address},
+            {.what = "address leaf for another address",
+             .chain = addressLeaf,
+             .host = u"127.0.0.2"_s},
+            {.what = "an address is no DNS name", .host = address},
+            {.what = "leaf without the intermediate", .chain = Certs{HostLeaf}},
+            {.what = "self-signed leaf", .chain = kSelf},
+            {.what = "self-signed leaf, invalid allowed",
+             .trusted = true,
+             .options = AllowInvalid,
+             .chain = kSelf},
+            {.what = "no certificates, invalid allowed",
+             .trusted = true,
+             .options = AllowInvalid,
+             .chain = {}},
+        });
 
     // Public keys: those of the chain as evaluated, leaf, intermediate and root, though the peer
     // sends two.
-    expectRows(
-        HCSSLPinningModePublicKey,
-        {
-            {"leaf key, chain not validated", true, Certs{OtherRoot, HostLeaf}, NoChain},
-            {"only the intermediate's key, chain not validated", false, Certs{Intermediate, Root},
-             NoChain},
-            {"every key of the chain", true, all},
-            {"the keys the peer sent, not the root's", false, kSent},
-            {"a key pinned twice counts twice", true, Certs{HostLeaf, HostLeaf, Intermediate}},
-            {"every key, for another host", false, all, 0, kSent, other},
-            {"no pins", false},
-            {"no pins, chain not validated", false, Certs{}, NoChain},
-            {"self-signed leaf pinned", false, kSelf, 0, kSelf},
-            {"self-signed leaf pinned, invalid allowed", true, kSelf, AllowInvalid, kSelf},
-        });
+    expectRows(HCSSLPinningModePublicKey,
+               {
+                   {.what = "leaf key, chain not validated",
+                    .trusted = true,
+                    .pins = Certs{OtherRoot, HostLeaf},
+                    .options = NoChain},
+                   {.what = "only the intermediate's key, chain not validated",
+                    .pins = Certs{Intermediate, Root},
+                    .options = NoChain},
+                   {.what = "every key of the chain", .trusted = true, .pins = all},
+                   {.what = "the keys the peer sent, not the root's", .pins = kSent},
+                   {.what = "a key pinned twice counts twice",
+                    .trusted = true,
+                    .pins = Certs{HostLeaf, HostLeaf, Intermediate}},
+                   {.what = "every key, for another host", .pins = all, .host = other},
+                   {.what = "no pins"},
+                   {.what = "no pins, chain not validated", .pins = Certs{}, .options = NoChain},
+                   {.what = "self-signed leaf pinned", .pins = kSelf, .chain = kSelf},
+                   {.what = "self-signed leaf pinned, invalid allowed",
+                    .trusted = true,
+                    .pins = kSelf,
+                    .options = AllowInvalid,
+                    .chain = kSelf},
+               });
 
     // Certificates: the chain is anchored at the pins alone.
-    expectRows(
-        HCSSLPinningModeCertificate,
-        {
-            {"only the root, chain not validated", true, Certs{Root}, NoChain},
-            {"an unparsable pin beside the root, chain not validated", true,
-             Certs{NotACertificate, Root}, NoChain},
-            {"only the intermediate, chain not validated", true, Certs{Intermediate}, NoChain},
-            {"two of the three, the root not among them", false, Certs{HostLeaf, Intermediate}},
-            {"two of the three", false, Certs{HostLeaf, Root}},
-            {"all three", true, all},
-            {"a stray certificate from the peer is not in the chain", true,
-             Certs{HostLeaf, Intermediate, Root}, 0, Certs{HostLeaf, Intermediate, OtherRoot}},
-            {"no pins", false},
-            {"no pins, chain not validated", false, Certs{}, NoChain},
-            {"self-signed leaf pinned", false, kSelf, 0, kSelf},
-            {"self-signed leaf pinned, invalid allowed", true, kSelf, AllowInvalid, kSelf},
-            {"invalid allowed, pinned to another root", false, Certs{OtherRoot},
-             NoChain | AllowInvalid, kSelf},
-        });
+    expectRows(HCSSLPinningModeCertificate,
+               {
+                   {.what = "only the root, chain not validated",
+                    .trusted = true,
+                    .pins = Certs{Root},
+                    .options = NoChain},
+                   {.what = "an unparsable pin beside the root, chain not validated",
+                    .trusted = true,
+                    .pins = Certs{NotACertificate, Root},
+                    .options = NoChain},
+                   {.what = "only the intermediate, chain not validated",
+                    .trusted = true,
+                    .pins = Certs{Intermediate},
+                    .options = NoChain},
+                   {.what = "two of the three, the root not among them",
+                    .pins = Certs{HostLeaf, Intermediate}},
+                   {.what = "two of the three", .pins = Certs{HostLeaf, Root}},
+                   {.what = "all three", .trusted = true, .pins = all},
+                   {.what = "a stray certificate from the peer is not in the chain",
+                    .trusted = true,
+                    .pins = Certs{HostLeaf, Intermediate, Root},
+                    .chain = Certs{HostLeaf, Intermediate, OtherRoot}},
+                   {.what = "no pins"},
+                   {.what = "no pins, chain not validated", .pins = Certs{}, .options = NoChain},
+                   {.what = "self-signed leaf pinned", .pins = kSelf, .chain = kSelf},
+                   {.what = "self-signed leaf pinned, invalid allowed",
+                    .trusted = true,
+                    .pins = kSelf,
+                    .options = AllowInvalid,
+                    .chain = kSelf},
+                   {.what = "invalid allowed, pinned to another root",
+                    .pins = Certs{OtherRoot},
+                    .options = NoChain | AllowInvalid,
+                    .chain = kSelf},
+               });
 
     // An unknown mode refuses every chain.
-    expectRows(HCSSLPinningMode(3), {{"mode 3", false, all, AllowInvalid}});
+    expectRows(HCSSLPinningMode(3), {{.what = "mode 3", .pins = all, .options = AllowInvalid}});
 }
 
-TEST(SecurityPolicyPinnedPublicKeys, AreDerivedFromEachSettingOfTheCertificates)
+TEST(HCSecurityPolicyTest, PinnedPublicKeysAreDerivedFromEachSettingOfTheCertificates)
 {
     const struct {
         const char *what;
-        std::optional<Certs> pins;
-        std::optional<std::vector<std::string>> keys;
+        std::optional<Certs> pins = {};
+        std::optional<std::vector<std::string>> keys = {};
     } rows[] = {
-        {"no pins", std::nullopt, std::nullopt},
-        {"no certificates", Certs{}, std::vector<std::string>{}},
-        {"unparsable entry dropped, order kept",
-         Certs{Intermediate, NotACertificate, HostLeaf, Intermediate},
-         std::vector<std::string>{"intermediate", "host leaf", "intermediate"}},
+        {.what = "no pins"},
+        {.what = "no certificates", .pins = Certs{}, .keys = std::vector<std::string>{}},
+        {.what = "unparsable entry dropped, order kept",
+         .pins = Certs{Intermediate, NotACertificate, HostLeaf, Intermediate},
+         .keys = std::vector<std::string>{"intermediate", "host leaf", "intermediate"}},
     };
     for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
         HCSecurityPolicy policy;
         // Set twice: the second setting must replace what the first derived.
         policy.setPinnedCertificates(pinsOf(Certs{SelfSigned}));
@@ -240,13 +279,13 @@ TEST(SecurityPolicyPinnedPublicKeys, AreDerivedFromEachSettingOfTheCertificates)
             }
             keys = namesOf(exported, true);
         }
-        EXPECT_EQ(keys, row.keys) << row.what;
-        EXPECT_EQ(policy.pinnedCertificates(), pinsOf(row.pins)) << row.what;
+        EXPECT_EQ(keys, row.keys);
+        EXPECT_EQ(policy.pinnedCertificates(), pinsOf(row.pins));
     }
 }
 
 // The first call in the process reads the files; later ones keep its answer.
-TEST(SecurityPolicyDefaultPinnedCertificates, ReadsTheDataDirectoriesOnce)
+TEST(HCSecurityPolicyTest, DefaultPinnedCertificatesAreReadFromTheDataDirectoriesOnce)
 {
     const QString root = pki().path() + u"/data"_s;
     const QString home = root + u"/home/ZEK/ZEKUploader/"_s;

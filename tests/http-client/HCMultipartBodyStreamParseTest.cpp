@@ -56,7 +56,7 @@ std::vector<ParsedPart> parsedParts(const HCURLRequest &request)
 }
 
 // File names with spaces, UTF-8, escapes and quotes; data that holds something like a boundary.
-TEST(IndependentParse, SeveralPartsAndParameters)
+TEST(HCMultipartBodyStreamParseTest, AnIndependentParserReadsSeveralPartsAndParameters)
 {
     const QByteArray first = "%PDF-1.7\r\n" + sampleBytes(200000, 3) + "\r\n--Boundary+\r\n%%EOF";
     const QByteArray second = sampleBytes(17, 4);
@@ -85,7 +85,7 @@ TEST(IndependentParse, SeveralPartsAndParameters)
 
 // Quotes and line breaks cannot break out of the header: the parser still
 // finds exactly one part, with the escaped names.
-TEST(IndependentParse, NamesCannotForgeHeadersOrParts)
+TEST(HCMultipartBodyStreamParseTest, NamesCannotForgeHeadersOrParts)
 {
     const HCURLRequest request = multipartRequest([](HCMultipartFormData &formData) {
         formData.appendPartWithFileData(

@@ -2,11 +2,12 @@
 // HTTPS, with the main thread's event loop running, as the multipart body
 // needs it to be read.
 
+#include "HCURLConnection.h"
+
 #include "EventLoop.h"
 #include "HCHTTPRequestSerializer.h"
 #include "HCMultipartBodyStream.h"
 #include "HCSecurityPolicy.h"
-#include "HCURLConnection.h"
 #include "MultipartSupport.h"
 #include "SpoolFiles.h"
 #include "StreamReading.h"
@@ -150,20 +151,17 @@ runExchange(const HCURLRequest &request,
     return recorder;
 }
 
-void expectURLError(const Recorder &recorder, qint64 code, const QString &failingURL,
-                    const char *what)
+void expectURLError(const Recorder &recorder, qint64 code, const QString &failingURL)
 {
     const std::optional<zek::Error> error = recorder.error();
-    ASSERT_TRUE(error) << what;
-    EXPECT_EQ(error->domain(), zek::NSURLErrorDomain) << what;
-    EXPECT_EQ(error->code(), code) << what;
-    EXPECT_FALSE(error->userInfo().value(zek::NSLocalizedDescriptionKey).toString().isEmpty())
-        << what;
-    EXPECT_EQ(error->userInfo().value(zek::NSURLErrorFailingURLErrorKey).toUrl(), QUrl(failingURL))
-        << what;
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), zek::NSURLErrorDomain);
+    EXPECT_EQ(error->code(), code);
+    EXPECT_FALSE(error->userInfo().value(zek::NSLocalizedDescriptionKey).toString().isEmpty());
+    EXPECT_EQ(error->userInfo().value(zek::NSURLErrorFailingURLErrorKey).toUrl(), QUrl(failingURL));
 }
 
-TEST(URLConnection, ExchangesOverHTTP)
+TEST(HCURLConnectionTest, ExchangesOverHTTP)
 {
     TestHTTPServer server;
     ASSERT_NE(server.port(), 0);
@@ -188,34 +186,46 @@ TEST(URLConnection, ExchangesOverHTTP)
         qsizetype uploadBytes = 700 * 1024;
     };
     const Row rows[] = {
-        {"upload", u"/echo"_s, true},
+        {.what = "upload", .path = u"/echo"_s, .upload = true},
         // On the connection the upload left open, a body small enough to be
         // out before the reset: lost, and not sent again.
-        {"dropped mid-body",
-         u"/drop"_s,
-         true,
-         zek::NSURLErrorNetworkConnectionLost,
-         0,
-         {},
-         1,
-         30,
-         -1,
-         20000},
-        {"status and type", u"/status/418?type=Application/Problem%2BJSON;%20charset=UTF-8"_s,
-         false, 0, 418, u"application/problem+json"_s},
-        {"307 keeps the POST", u"/redirect/5/307"_s, true, 0, 200, u"application/json"_s, 6},
-        {"303 is fetched", u"/redirect/2/303"_s, true, 0, 200, u"application/json"_s, 3},
-        {"sixth redirect", u"/redirect/6/302"_s, true, zek::NSURLErrorHTTPTooManyRedirects},
-        {"refused", u"refused"_s, false, zek::NSURLErrorCannotConnectToHost},
-        {"never answers", u"/silent"_s, true, zek::NSURLErrorTimedOut, 0, {}, 1, 0.5},
-        {"cancelled", u"/silent"_s, true, zek::NSURLErrorCancelled, 0, {}, 1, 30, 300},
-        {"reply too large", u"/bytes/%1"_s.arg(HCURLConnection::maximumReplyLength + 1), false,
-         zek::NSURLErrorDataLengthExceedsMaximum},
-        {"connection lost", u"/truncate"_s, false, zek::NSURLErrorNetworkConnectionLost},
-        {"not HTTP", u"/raw?text=SSH-2.0-OpenSSH_9.2%0D%0A"_s, false,
-         zek::NSURLErrorBadServerResponse},
+        {.what = "dropped mid-body",
+         .path = u"/drop"_s,
+         .upload = true,
+         .error = zek::NSURLErrorNetworkConnectionLost,
+         .uploadBytes = 20000},
+        {.what = "status and type",
+         .path = u"/status/418?type=Application/Problem%2BJSON;%20charset=UTF-8"_s,
+         .status = 418,
+         .MIMEType = u"application/problem+json"_s},
+        {.what = "307 keeps the POST", .path = u"/redirect/5/307"_s, .upload = true, .hops = 6},
+        {.what = "303 is fetched", .path = u"/redirect/2/303"_s, .upload = true, .hops = 3},
+        {.what = "sixth redirect",
+         .path = u"/redirect/6/302"_s,
+         .upload = true,
+         .error = zek::NSURLErrorHTTPTooManyRedirects},
+        {.what = "refused", .path = u"refused"_s, .error = zek::NSURLErrorCannotConnectToHost},
+        {.what = "never answers",
+         .path = u"/silent"_s,
+         .upload = true,
+         .error = zek::NSURLErrorTimedOut,
+         .timeout = 0.5},
+        {.what = "cancelled",
+         .path = u"/silent"_s,
+         .upload = true,
+         .error = zek::NSURLErrorCancelled,
+         .cancelAfterMs = 300},
+        {.what = "reply too large",
+         .path = u"/bytes/%1"_s.arg(HCURLConnection::maximumReplyLength + 1),
+         .error = zek::NSURLErrorDataLengthExceedsMaximum},
+        {.what = "connection lost",
+         .path = u"/truncate"_s,
+         .error = zek::NSURLErrorNetworkConnectionLost},
+        {.what = "not HTTP",
+         .path = u"/raw?text=SSH-2.0-OpenSSH_9.2%0D%0A"_s,
+         .error = zek::NSURLErrorBadServerResponse},
     };
-    for (const Row &row : rows) {
+    const auto check = [&](const Row &row) {
         const QString URL = row.path == u"refused"_s
                                 ? u"http://127.0.0.1:%1/echo"_s.arg(closedPort.port())
                                 : server.URL(row.path);
@@ -230,51 +240,47 @@ TEST(URLConnection, ExchangesOverHTTP)
 
         const auto recorder = runExchange(request, std::make_shared<Recorder>(), row.cancelAfterMs);
 
-        EXPECT_TRUE(recorder->keptRules()) << row.what;
+        EXPECT_TRUE(recorder->keptRules());
         if (row.error != 0) {
             expectURLError(*recorder, row.error,
                            row.error == zek::NSURLErrorHTTPTooManyRedirects
                                ? server.URL(u"/redirect/1/302"_s)
-                               : URL,
-                           row.what);
-            EXPECT_LT(elapsed.elapsed(), 10000) << row.what;
+                               : URL);
+            EXPECT_LT(elapsed.elapsed(), 10000);
             if (row.upload && row.error == zek::NSURLErrorNetworkConnectionLost) {
                 server.requests(requestsBefore + 1);
                 QThread::msleep(300); // time for a second request to show
-                EXPECT_EQ(server.requests().size(), requestsBefore + 1) << row.what;
+                EXPECT_EQ(server.requests().size(), requestsBefore + 1);
             }
-            continue;
+            return;
         }
-        ASSERT_FALSE(recorder->error()) << row.what << recorder->error()->code();
+        ASSERT_FALSE(recorder->error()) << recorder->error()->code();
         const std::optional<HCHTTPURLResponse> response = recorder->response();
-        ASSERT_TRUE(response) << row.what;
-        EXPECT_EQ(response->statusCode(), row.status) << row.what;
-        EXPECT_EQ(response->MIMEType(), row.MIMEType) << row.what;
+        ASSERT_TRUE(response);
+        EXPECT_EQ(response->statusCode(), row.status);
+        EXPECT_EQ(response->MIMEType(), row.MIMEType);
         if (!row.upload) {
-            EXPECT_EQ(response->textEncodingName(), u"UTF-8"_s) << row.what;
-            EXPECT_EQ(recorder->data(), "status body") << row.what;
-            continue;
+            EXPECT_EQ(response->textEncodingName(), u"UTF-8"_s);
+            EXPECT_EQ(recorder->data(), "status body");
+            return;
         }
         const bool seeOther = row.path.endsWith(u"/303"_s);
         const QJsonObject echo = recorder->echo();
         const QJsonObject headers = echo[u"headers"_s].toObject();
         EXPECT_EQ(response->URL().path(), QUrl(URL).path().startsWith(u"/redirect"_s)
                                               ? u"/redirect/0/%1"_s.arg(row.path.right(3))
-                                              : u"/echo"_s)
-            << row.what;
-        EXPECT_EQ(echo[u"method"_s].toString(), seeOther ? u"GET"_s : u"POST"_s) << row.what;
-        EXPECT_EQ(echo[u"sha256"_s].toString(), sha256(seeOther ? QByteArray() : sent)) << row.what;
+                                              : u"/echo"_s);
+        EXPECT_EQ(echo[u"method"_s].toString(), seeOther ? u"GET"_s : u"POST"_s);
+        EXPECT_EQ(echo[u"sha256"_s].toString(), sha256(seeOther ? QByteArray() : sent));
         EXPECT_EQ(headers[u"Content-Length"_s].toString(),
-                  seeOther ? QString() : QString::number(sent.size()))
-            << row.what;
+                  seeOther ? QString() : QString::number(sent.size()));
         EXPECT_EQ(headers[u"Content-Type"_s].toString(),
-                  seeOther ? QString() : request.valueForHTTPHeaderField(u"Content-Type"))
-            << row.what;
-        EXPECT_FALSE(headers.contains(u"Expect"_s)) << row.what;
-        EXPECT_TRUE(sent.contains(file.left(row.uploadBytes))) << row.what;
+                  seeOther ? QString() : request.valueForHTTPHeaderField(u"Content-Type"));
+        EXPECT_FALSE(headers.contains(u"Expect"_s));
+        EXPECT_TRUE(sent.contains(file.left(row.uploadBytes)));
         const QByteArrayList requests =
             server.requests(requestsBefore + row.hops).mid(requestsBefore);
-        EXPECT_EQ(requests.size(), row.hops) << row.what;
+        EXPECT_EQ(requests.size(), row.hops);
         // The job reaches the server once, first; after a 303 only GETs follow.
         for (qsizetype i = 0; i < requests.size(); ++i) {
             const bool withBody = i == 0 || !seeOther;
@@ -282,8 +288,12 @@ TEST(URLConnection, ExchangesOverHTTP)
             EXPECT_TRUE(requests[i].startsWith(withBody ? "REQUEST POST " : "REQUEST GET ") &&
                         requests[i].endsWith(" " + QByteArray::number(body.size()) + " " +
                                              sha256(body).toLatin1()))
-                << row.what << ": " << requests[i].toStdString();
+                << requests[i].toStdString();
         }
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        check(row);
     }
 }
 
@@ -304,7 +314,7 @@ const TestPKI &testPKI()
     return pki;
 }
 
-TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
+TEST(HCURLConnectionTest, HTTPSAsksThePolicyBeforeSendingAnything)
 {
     const TestPKI &pki = testPKI();
     // Pinned to a root that did not sign the server's chain.
@@ -317,43 +327,44 @@ TEST(URLConnection, HTTPSAsksThePolicyBeforeSendingAnything)
     struct Row {
         const char *what;
         QStringList chain;
-        std::shared_ptr<HCSecurityPolicy> policy;
-        bool trusted;
+        std::shared_ptr<HCSecurityPolicy> policy = HCSecurityPolicy::defaultPolicy();
+        bool trusted = false;
     };
     const Row rows[] = {
-        {"trusted chain",
-         {u"address"_s, u"intermediate"_s},
-         HCSecurityPolicy::defaultPolicy(),
-         true},
-        {"self-signed", {u"self-signed"_s}, HCSecurityPolicy::defaultPolicy(), false},
-        {"wrong host", {u"host"_s, u"intermediate"_s}, HCSecurityPolicy::defaultPolicy(), false},
-        {"pin mismatch", {u"address"_s, u"intermediate"_s}, pinned, false},
+        {.what = "trusted chain", .chain = {u"address"_s, u"intermediate"_s}, .trusted = true},
+        {.what = "self-signed", .chain = {u"self-signed"_s}},
+        {.what = "wrong host", .chain = {u"host"_s, u"intermediate"_s}},
+        {.what = "pin mismatch", .chain = {u"address"_s, u"intermediate"_s}, .policy = pinned},
     };
-    for (const Row &row : rows) {
+    const auto check = [&](const Row &row) {
         TestHTTPServer server(pki.chainPath(row.chain), pki.keyPath(row.chain.first()));
-        ASSERT_NE(server.port(), 0) << row.what;
+        ASSERT_NE(server.port(), 0);
         HCURLRequest request(QUrl(server.URL(u"/echo"_s)));
         request.setHTTPMethod(u"POST"_s);
         request.setHTTPBody("in memory");
 
         const auto recorder = runExchange(request, std::make_shared<Recorder>(row.policy));
 
-        EXPECT_TRUE(recorder->keptRules()) << row.what;
-        EXPECT_EQ(recorder->trustedHosts(), QStringList{u"127.0.0.1"_s}) << row.what;
+        EXPECT_TRUE(recorder->keptRules());
+        EXPECT_EQ(recorder->trustedHosts(), QStringList{u"127.0.0.1"_s});
         if (row.trusted) {
-            ASSERT_FALSE(recorder->error()) << row.what << recorder->error()->code();
-            EXPECT_EQ(recorder->echo()[u"sha256"_s].toString(), sha256("in memory")) << row.what;
-            EXPECT_EQ(server.requests(1).size(), 1) << row.what;
+            ASSERT_FALSE(recorder->error()) << recorder->error()->code();
+            EXPECT_EQ(recorder->echo()[u"sha256"_s].toString(), sha256("in memory"));
+            EXPECT_EQ(server.requests(1).size(), 1);
         } else {
             expectURLError(*recorder, zek::NSURLErrorServerCertificateUntrusted,
-                           server.URL(u"/echo"_s), row.what);
-            EXPECT_TRUE(server.waitForOutput("HANDSHAKE-FAILED")) << row.what;
-            EXPECT_TRUE(server.requests().isEmpty()) << row.what;
+                           server.URL(u"/echo"_s));
+            EXPECT_TRUE(server.waitForOutput("HANDSHAKE-FAILED"));
+            EXPECT_TRUE(server.requests().isEmpty());
         }
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        check(row);
     }
 }
 
-TEST(URLConnection, RedirectsNeitherLeakCredentialsNorDropEncryption)
+TEST(HCURLConnectionTest, RedirectsNeitherLeakCredentialsNorDropEncryption)
 {
     const TestPKI &pki = testPKI();
     const QStringList chain{u"address"_s, u"intermediate"_s};
@@ -377,15 +388,23 @@ TEST(URLConnection, RedirectsNeitherLeakCredentialsNorDropEncryption)
         QByteArray bodyThere = "job";
     };
     const Row rows[] = {
-        {"same origin", redirect(plain, plain.URL(u"/echo"_s)), &plain, true},
-        {"other port", redirect(plain, other.URL(u"/echo"_s)), &other},
-        {"https to http", redirect(secure, other.URL(u"/echo"_s)), &other, false,
-         zek::NSURLErrorSecureConnectionFailed},
+        {.what = "same origin",
+         .URL = redirect(plain, plain.URL(u"/echo"_s)),
+         .target = &plain,
+         .keepsCredentials = true},
+        {.what = "other port", .URL = redirect(plain, other.URL(u"/echo"_s)), .target = &other},
+        {.what = "https to http",
+         .URL = redirect(secure, other.URL(u"/echo"_s)),
+         .target = &other,
+         .error = zek::NSURLErrorSecureConnectionFailed},
         // The job was taken: what follows carries none of it, and refusing would have it sent
         // again.
-        {"https 303 to http", redirect(secure, other.URL(u"/echo"_s), 303), &other, false, 0, ""},
+        {.what = "https 303 to http",
+         .URL = redirect(secure, other.URL(u"/echo"_s), 303),
+         .target = &other,
+         .bodyThere = ""},
     };
-    for (const Row &row : rows) {
+    const auto check = [&](const Row &row) {
         HCURLRequest request{QUrl(row.URL)};
         request.setHTTPMethod(u"POST"_s);
         request.setHTTPBody("job");
@@ -395,26 +414,30 @@ TEST(URLConnection, RedirectsNeitherLeakCredentialsNorDropEncryption)
 
         const auto recorder = runExchange(request);
 
-        EXPECT_TRUE(recorder->keptRules()) << row.what;
+        EXPECT_TRUE(recorder->keptRules());
         if (row.error != 0) {
-            expectURLError(*recorder, row.error, row.URL, row.what);
+            expectURLError(*recorder, row.error, row.URL);
             const QString description =
                 recorder->error()->userInfo().value(zek::NSLocalizedDescriptionKey).toString();
             EXPECT_TRUE(description.contains(QUrl(row.URL).toString(QUrl::FullyEncoded)) &&
                         description.contains(other.URL(u"/echo"_s)))
-                << row.what << ": " << description.toStdString();
-            EXPECT_EQ(row.target->requests().size(), targetRequestsBefore) << row.what;
-            continue;
+                << description.toStdString();
+            EXPECT_EQ(row.target->requests().size(), targetRequestsBefore);
+            return;
         }
-        ASSERT_FALSE(recorder->error()) << row.what << recorder->error()->code();
+        ASSERT_FALSE(recorder->error()) << recorder->error()->code();
         const QJsonObject headers = recorder->echo()[u"headers"_s].toObject();
-        EXPECT_EQ(recorder->echo()[u"sha256"_s].toString(), sha256(row.bodyThere)) << row.what;
-        EXPECT_EQ(headers.contains(u"Authorization"_s), row.keepsCredentials) << row.what;
-        EXPECT_EQ(headers.contains(u"Cookie"_s), row.keepsCredentials) << row.what;
+        EXPECT_EQ(recorder->echo()[u"sha256"_s].toString(), sha256(row.bodyThere));
+        EXPECT_EQ(headers.contains(u"Authorization"_s), row.keepsCredentials);
+        EXPECT_EQ(headers.contains(u"Cookie"_s), row.keepsCredentials);
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        check(row);
     }
 }
 
-TEST(URLConnection, ManyExchangesRunAtOnceOnTheNetworkThread)
+TEST(HCURLConnectionTest, ManyExchangesRunAtOnceOnTheNetworkThread)
 {
     TestHTTPServer server;
     ASSERT_NE(server.port(), 0);

@@ -28,7 +28,19 @@ QByteArray partStart(const QByteArray &boundary, const QByteArray &disposition)
     return "\r\n--" + boundary + "\r\nContent-Disposition: form-data; " + disposition + "\r\n";
 }
 
-TEST(ByteFormat, TheUploadsOnePart)
+// A directory of the test's own for the files of file parts.
+class HCMultipartBodyStreamTest : public testing::Test {
+protected:
+    QUrl fileWith(const QString &name, const QByteArray &bytes)
+    {
+        writeFile(directory.filePath(name), bytes);
+        return QUrl::fromLocalFile(directory.filePath(name));
+    }
+
+    QTemporaryDir directory;
+};
+
+TEST_F(HCMultipartBodyStreamTest, TheUploadsOnePartByteForByte)
 {
     for (const QString &fileName :
          {u"job_7 Report.pdf"_s, u"job_2%20Bericht%20%C3%A9.pdf"_s, u"Überweisung 日本.pdf"_s}) {
@@ -55,7 +67,7 @@ TEST(ByteFormat, TheUploadsOnePart)
         << "one per builder";
 }
 
-TEST(ByteFormat, NoPartsNoBody)
+TEST_F(HCMultipartBodyStreamTest, NoPartsNoBody)
 {
     HCHTTPRequestSerializer serializer;
     serializer.setTimeoutInterval(15.0);
@@ -68,7 +80,7 @@ TEST(ByteFormat, NoPartsNoBody)
     EXPECT_FALSE(request.valueForHTTPHeaderField(u"User-Agent"_s).isNull());
 }
 
-TEST(Reading, AnyCapacityAndAnyCopyGiveTheSameBytes)
+TEST_F(HCMultipartBodyStreamTest, AnyReadCapacityAndAnyCopyGiveTheSameBytes)
 {
     const QByteArray data = sampleBytes(3 * 1024 * 1024 + 17);
     const HCURLRequest request = multipartRequest(
@@ -93,7 +105,7 @@ TEST(Reading, AnyCapacityAndAnyCopyGiveTheSameBytes)
     EXPECT_EQ(*readWholeStream(stream, 4096), QByteArray()) << "reopened, its parts are spent";
 }
 
-TEST(Reading, StatusAndAvailability)
+TEST_F(HCMultipartBodyStreamTest, StreamStatusAndAvailability)
 {
     const HCURLRequest request = uploadRequest(u"a.pdf"_s, "data");
     auto &stream = bodyStreamOf(request);
@@ -111,7 +123,7 @@ TEST(Reading, StatusAndAvailability)
     EXPECT_EQ(stream.read(buffer, sizeof buffer), 0);
 }
 
-TEST(Reading, APacketSizeLimitsReadsToWholeParts)
+TEST_F(HCMultipartBodyStreamTest, APacketSizeLimitsReadsToWholeParts)
 {
     const HCURLRequest request = multipartRequest([](HCMultipartFormData &formData) {
         formData.appendPartWithFormData("1", u"a"_s);
@@ -134,7 +146,7 @@ TEST(Reading, APacketSizeLimitsReadsToWholeParts)
 
 // Every part but the first opens with the encapsulation boundary; a part per parameter comes
 // before the block's parts.
-TEST(ByteFormat, ParametersAndTheBlocksParts)
+TEST_F(HCMultipartBodyStreamTest, ParametersAndTheBlocksParts)
 {
     HCHTTPRequestSerializer ascii;
     ascii.setStringEncoding(zek::NSASCIIStringEncoding);
@@ -163,18 +175,7 @@ TEST(ByteFormat, ParametersAndTheBlocksParts)
                   "\r\nContent-Type: t/x\r\nX-Note: 1\r\n\r\n3" + "\r\n--" + boundary + "--\r\n");
 }
 
-class FileParts : public testing::Test {
-protected:
-    QUrl fileWith(const QString &name, const QByteArray &bytes)
-    {
-        writeFile(directory.filePath(name), bytes);
-        return QUrl::fromLocalFile(directory.filePath(name));
-    }
-
-    QTemporaryDir directory;
-};
-
-TEST_F(FileParts, NameAndTypeComeFromTheFile)
+TEST_F(HCMultipartBodyStreamTest, AFilePartsNameAndTypeComeFromTheFile)
 {
     const QByteArray pdf = "%PDF-1.4\n" + sampleBytes(2000);
     const QUrl pdfURL = fileWith(u"scan 1.pdf"_s, pdf);
@@ -192,7 +193,7 @@ TEST_F(FileParts, NameAndTypeComeFromTheFile)
     EXPECT_EQ(request.valueForHTTPHeaderField(u"Content-Length"_s), QString::number(body.size()));
 }
 
-TEST_F(FileParts, NonFileURLsAndMissingFilesAreRefused)
+TEST_F(HCMultipartBodyStreamTest, NonFileURLsAndMissingFilesAreRefused)
 {
     const std::pair<QUrl, QString> cases[] = {
         {QUrl(u"http://127.0.0.1/a.pdf"_s), u"Expected URL to be a file URL"_s},
@@ -212,7 +213,7 @@ TEST_F(FileParts, NonFileURLsAndMissingFilesAreRefused)
     }
 }
 
-TEST_F(FileParts, AFileThatCannotBeReadEndsTheReadWithItsError)
+TEST_F(HCMultipartBodyStreamTest, AFileThatCannotBeReadEndsTheReadWithItsError)
 {
     // A directory exists and opens, but reading it fails.
     const HCURLRequest request = multipartRequest([&](HCMultipartFormData &formData) {
@@ -232,7 +233,7 @@ TEST_F(FileParts, AFileThatCannotBeReadEndsTheReadWithItsError)
 
 // A job file that another process shortens or lengthens after it was measured
 // would go out as a body other than the one announced: the read fails instead.
-TEST_F(FileParts, AFileThatChangedLengthFailsTheBody)
+TEST_F(HCMultipartBodyStreamTest, AFileThatChangedLengthFailsTheBody)
 {
     const QByteArray pdf = "%PDF-1.4\n" + sampleBytes(100000);
     for (const QByteArray &now : {pdf.left(5000), pdf + "more"}) {
@@ -259,7 +260,7 @@ TEST_F(FileParts, AFileThatChangedLengthFailsTheBody)
 // Boundaries, part headers and parameters are text in the string encoding;
 // in one the client cannot produce (10, UTF-16) they would come out empty.
 // Nothing is built or sent then, and the error says why.
-TEST(UnavailableEncoding, RequestsAndBodiesAreRefusedWithTheReason)
+TEST_F(HCMultipartBodyStreamTest, AnUnavailableEncodingRefusesRequestsAndBodiesWithTheReason)
 {
     constexpr zek::NSStringEncoding kUTF16 = 10;
     const QString URL = u"http://127.0.0.1/up"_s;

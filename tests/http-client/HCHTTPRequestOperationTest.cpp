@@ -84,7 +84,7 @@ std::optional<zek::Error> underlying(const std::optional<zek::Error> &error)
 
 } // namespace
 
-TEST(RequestOperation, ReportsEachOutcomeOfAReply)
+TEST(HCHTTPRequestOperationTest, ReportsEachOutcomeOfAReply)
 {
     TestHTTPServer server;
     ASSERT_NE(server.port(), 0);
@@ -96,38 +96,48 @@ TEST(RequestOperation, ReportsEachOutcomeOfAReply)
     struct Row {
         const char *what;
         QString URL;
-        QString errorDomain;
+        QString errorDomain = {};
         qint64 code = 0;
         qint64 underlyingCode = 0;
         bool hasObject = false;
         QStringList redirects = {};
     };
     const Row rows[] = {
-        {"2xx, JSON", server.URL(u"/echo"_s), {}, 0, 0, true},
-        {"redirected once",
-         server.URL(u"/redirect/1/302"_s),
-         {},
-         0,
-         0,
-         true,
-         {u"302 "_s + server.URL(u"/redirect/0/302"_s)}},
-        {"2xx, JSON type, not JSON", server.URL(u"/status/200?type=%1"_s.arg(json)),
-         zek::NSCocoaErrorDomain, zek::NSPropertyListReadCorruptError},
-        {"refused status, JSON", server.URL(u"/json/500"_s), domain,
-         zek::NSURLErrorBadServerResponse, 0, true},
-        {"refused status, not JSON", server.URL(u"/status/500?type=%1"_s.arg(json)),
-         zek::NSCocoaErrorDomain, zek::NSPropertyListReadCorruptError,
-         zek::NSURLErrorBadServerResponse},
-        {"2xx, other type", server.URL(u"/status/200?type=text/plain"_s), domain,
-         zek::NSURLErrorCannotDecodeContentData},
-        {"refused status, other type", server.URL(u"/status/500?type=text/plain"_s), domain,
-         zek::NSURLErrorBadServerResponse, zek::NSURLErrorCannotDecodeContentData},
-        {"2xx, empty body", server.URL(u"/bytes/0"_s), {}},
-        {"transport error wins", u"http://127.0.0.1:%1/echo"_s.arg(closedPort.port()),
-         zek::NSURLErrorDomain, zek::NSURLErrorCannotConnectToHost},
+        {.what = "2xx, JSON", .URL = server.URL(u"/echo"_s), .hasObject = true},
+        {.what = "redirected once",
+         .URL = server.URL(u"/redirect/1/302"_s),
+         .hasObject = true,
+         .redirects = {u"302 "_s + server.URL(u"/redirect/0/302"_s)}},
+        {.what = "2xx, JSON type, not JSON",
+         .URL = server.URL(u"/status/200?type=%1"_s.arg(json)),
+         .errorDomain = zek::NSCocoaErrorDomain,
+         .code = zek::NSPropertyListReadCorruptError},
+        {.what = "refused status, JSON",
+         .URL = server.URL(u"/json/500"_s),
+         .errorDomain = domain,
+         .code = zek::NSURLErrorBadServerResponse,
+         .hasObject = true},
+        {.what = "refused status, not JSON",
+         .URL = server.URL(u"/status/500?type=%1"_s.arg(json)),
+         .errorDomain = zek::NSCocoaErrorDomain,
+         .code = zek::NSPropertyListReadCorruptError,
+         .underlyingCode = zek::NSURLErrorBadServerResponse},
+        {.what = "2xx, other type",
+         .URL = server.URL(u"/status/200?type=text/plain"_s),
+         .errorDomain = domain,
+         .code = zek::NSURLErrorCannotDecodeContentData},
+        {.what = "refused status, other type",
+         .URL = server.URL(u"/status/500?type=text/plain"_s),
+         .errorDomain = domain,
+         .code = zek::NSURLErrorBadServerResponse,
+         .underlyingCode = zek::NSURLErrorCannotDecodeContentData},
+        {.what = "2xx, empty body", .URL = server.URL(u"/bytes/0"_s)},
+        {.what = "transport error wins",
+         .URL = u"http://127.0.0.1:%1/echo"_s.arg(closedPort.port()),
+         .errorDomain = zek::NSURLErrorDomain,
+         .code = zek::NSURLErrorCannotConnectToHost},
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.what);
+    const auto check = [&](const Row &row) {
         const auto manager = HCHTTPRequestOperationManager::manager();
         const auto outcome = std::make_shared<Outcome>();
         std::weak_ptr<HCHTTPRequestOperation> weakOperation;
@@ -166,10 +176,14 @@ TEST(RequestOperation, ReportsEachOutcomeOfAReply)
         // Once the callbacks have run, only the outcome holds the operation.
         outcome->operation.reset();
         EXPECT_TRUE(waitUntil([&] { return weakOperation.expired(); }));
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        check(row);
     }
 }
 
-TEST(RequestOperation, CancelEndsItBeforeOrWhileRunning)
+TEST(HCHTTPRequestOperationTest, CancelEndsItBeforeOrWhileRunning)
 {
     TestHTTPServer server;
     ASSERT_NE(server.port(), 0);
@@ -221,38 +235,41 @@ TEST(RequestOperation, CancelEndsItBeforeOrWhileRunning)
     EXPECT_EQ(server.requests().size(), 1);
 }
 
-TEST(RequestOperation, StateMachineIgnoresForbiddenChanges)
+TEST(HCHTTPRequestOperationTest, StateMachineIgnoresForbiddenChanges)
 {
     constexpr qint64 paused = HCOperationPausedState, ready = HCOperationReadyState,
                      executing = HCOperationExecutingState, finished = HCOperationFinishedState;
     struct Row {
-        bool cancelled;
+        const char *what;
+        bool cancelled = false;
         std::vector<qint64> requested;
         qint64 state;
-        QStringList notices; // "+key" for will change, "-key" for did change
+        QStringList notices = {}; // "+key" for will change, "-key" for did change
     };
     const Row rows[] = {
-        {false, {finished}, ready, {}},
-        {false,
-         {executing, ready, 7},
-         executing,
-         {u"+isExecuting"_s, u"+isReady"_s, u"-isReady"_s, u"-isExecuting"_s}},
-        {false,
-         {executing, finished, executing, ready},
-         finished,
-         {u"+isExecuting"_s, u"+isReady"_s, u"-isReady"_s, u"-isExecuting"_s, u"+isFinished"_s,
-          u"+isExecuting"_s, u"-isExecuting"_s, u"-isFinished"_s}},
-        {true,
-         {finished},
-         finished,
-         {u"+isFinished"_s, u"+isReady"_s, u"-isReady"_s, u"-isFinished"_s}},
-        {false,
-         {paused, executing, ready},
-         ready,
-         {u"+isPaused"_s, u"+isReady"_s, u"-isReady"_s, u"-isPaused"_s, u"+isReady"_s,
-          u"+isPaused"_s, u"-isPaused"_s, u"-isReady"_s}},
+        {.what = "ready cannot finish", .requested = {finished}, .state = ready},
+        {.what = "executing cannot go back or to an unknown state",
+         .requested = {executing, ready, 7},
+         .state = executing,
+         .notices = {u"+isExecuting"_s, u"+isReady"_s, u"-isReady"_s, u"-isExecuting"_s}},
+        {.what = "finished stays finished",
+         .requested = {executing, finished, executing, ready},
+         .state = finished,
+         .notices = {u"+isExecuting"_s, u"+isReady"_s, u"-isReady"_s, u"-isExecuting"_s,
+                     u"+isFinished"_s, u"+isExecuting"_s, u"-isExecuting"_s, u"-isFinished"_s}},
+        {.what = "cancelled may finish before it ran",
+         .cancelled = true,
+         .requested = {finished},
+         .state = finished,
+         .notices = {u"+isFinished"_s, u"+isReady"_s, u"-isReady"_s, u"-isFinished"_s}},
+        {.what = "paused goes back to ready, not on to executing",
+         .requested = {paused, executing, ready},
+         .state = ready,
+         .notices = {u"+isPaused"_s, u"+isReady"_s, u"-isReady"_s, u"-isPaused"_s, u"+isReady"_s,
+                     u"+isPaused"_s, u"-isPaused"_s, u"-isReady"_s}},
     };
     for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
         const auto operation = std::make_shared<HCHTTPRequestOperation>(
             HCURLRequest(QUrl(u"http://127.0.0.1:9/print"_s)));
         if (row.cancelled) {
@@ -279,7 +296,7 @@ TEST(RequestOperation, StateMachineIgnoresForbiddenChanges)
         << fresh->description().toStdString();
 }
 
-TEST(RequestOperationManager, HundredUploadsAtOnceEachGetTheirOwnReply)
+TEST(HCHTTPRequestOperationManagerTest, HundredUploadsAtOnceEachGetTheirOwnReply)
 {
     TestHTTPServer server;
     ASSERT_NE(server.port(), 0);
@@ -313,7 +330,7 @@ TEST(RequestOperationManager, HundredUploadsAtOnceEachGetTheirOwnReply)
     }
 }
 
-TEST(RequestOperationManager, RequestThatCannotBeBuiltFailsLaterWithoutOperation)
+TEST(HCHTTPRequestOperationManagerTest, RequestThatCannotBeBuiltFailsLaterWithoutOperation)
 {
     const auto manager = HCHTTPRequestOperationManager::manager();
     manager->requestSerializer()->setStringEncoding(0x7fff0000); // no such encoding
@@ -336,6 +353,7 @@ TEST(RequestOperationManager, RequestThatCannotBeBuiltFailsLaterWithoutOperation
         {"http://device:5004", "http://device:5004"},
     };
     for (const auto &[given, stored] : bases) {
+        SCOPED_TRACE(given);
         HCHTTPRequestOperationManager based{QUrl(QString::fromLatin1(given))};
         EXPECT_EQ(based.baseURL().toString(), QString::fromLatin1(stored));
     }

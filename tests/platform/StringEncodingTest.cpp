@@ -11,7 +11,7 @@ namespace {
 
 // UTF-8, Latin-1 and Shift_JIS are pinned through the query escaping, the check for ASCII
 // through the User-Agent field, a lone surrogate through the response serializer.
-TEST(StringEncoding, EncodesInTheChosenEncodingOrFails)
+TEST(StringEncodingTest, EncodesInTheChosenEncodingOrFails)
 {
     EXPECT_EQ(encodeString(u"€"_s, NSWindowsCP1252StringEncoding), QByteArray("\x80"));
     EXPECT_EQ(encodeString(QString(), NSUTF8StringEncoding), QByteArray());
@@ -21,7 +21,7 @@ TEST(StringEncoding, EncodesInTheChosenEncodingOrFails)
 
 // Multipart framing and percent-escapes are written through these encodings,
 // so an available one must be able to write ASCII unchanged.
-TEST(StringEncoding, AvailableEncodingsWriteASCIIUnchanged)
+TEST(StringEncodingTest, AvailableEncodingsWriteASCIIUnchanged)
 {
     const QString ascii = u"--Boundary+09AZaz\r\nContent-Type: a/b; name=\"n\"%3F&=?"_s;
     int available = 0;

@@ -1,8 +1,9 @@
 // The request serializer: default header fields, request settings, query
 // and body encoding of parameters, flattening and escaping.
 
-#include "HCDefaultHeaderFields.h"
 #include "HCHTTPRequestSerializer.h"
+
+#include "HCDefaultHeaderFields.h"
 #include "HCQueryStringPair.h"
 #include "OrderedSet.h"
 #include "ZEKIdentity.h"
@@ -32,7 +33,7 @@ QString queryOf(const QVariantMap &parameters,
     return build(serializer, u"GET"_s, parameters).URL().query(QUrl::FullyEncoded);
 }
 
-TEST(HeaderDefaults, UserAgentNamesTheApplicationAndThisSystemInASCII)
+TEST(HCHTTPRequestSerializerTest, UserAgentNamesTheApplicationAndThisSystemInASCII)
 {
     struct utsname system {};
     ASSERT_EQ(uname(&system), 0);
@@ -46,7 +47,7 @@ TEST(HeaderDefaults, UserAgentNamesTheApplicationAndThisSystemInASCII)
               u"Pecat'/2 (Linux 6.1)"_s);
 }
 
-TEST(HeaderDefaults, AcceptLanguageWeighsAtMostSixLanguages)
+TEST(HCHTTPRequestSerializerTest, AcceptLanguageWeighsAtMostSixLanguages)
 {
     EXPECT_EQ(HCAcceptLanguageFromPreferredLanguages({u"en"_s, u"de"_s, u"fr"_s}),
               u"en;q=1, de;q=0.9, fr;q=0.8"_s);
@@ -56,7 +57,7 @@ TEST(HeaderDefaults, AcceptLanguageWeighsAtMostSixLanguages)
     EXPECT_EQ(HCAcceptLanguageFromPreferredLanguages({}), u""_s);
 }
 
-TEST(HeaderDefaults, FieldsOfTheSerializerAndOfTheRequest)
+TEST(HCHTTPRequestSerializerTest, HeaderFieldsOfTheSerializerAndOfTheRequest)
 {
     HCHTTPRequestSerializer serializer;
     const auto fields = build(serializer, u"GET"_s).allHTTPHeaderFields();
@@ -82,7 +83,7 @@ TEST(HeaderDefaults, FieldsOfTheSerializerAndOfTheRequest)
     EXPECT_EQ(serialized->allHTTPHeaderFields().size(), 1) << "the request's own field wins";
 }
 
-TEST(Settings, OnlyAssignedSettingsApply)
+TEST(HCHTTPRequestSerializerTest, OnlyAssignedRequestSettingsApply)
 {
     const auto settingsOf = [](const HCURLRequest &r) {
         return std::tuple(r.timeoutInterval(), r.allowsCellularAccess(), r.cachePolicy(),
@@ -106,33 +107,35 @@ TEST(Settings, OnlyAssignedSettingsApply)
     EXPECT_EQ(settingsOf(build(serializer, u"GET"_s)), std::tuple(0.0, false, 1u, false, true, 3u));
 }
 
-TEST(QueryBuilding, ParametersOfGetHeadAndDeleteGoIntoTheURL)
+TEST(HCHTTPRequestSerializerTest, ParametersOfGetHeadAndDeleteGoIntoTheURL)
 {
     struct Case {
-        QString method, URL;
+        QString method = u"GET"_s;
+        QString URL = kURL;
         QVariantMap parameters;
         QString expected;
     };
     const QVariantMap ba{{u"b"_s, 2}, {u"a"_s, 1}};
     const Case cases[] = {
-        {u"GET"_s, kURL, ba, kURL + u"?a=1&b=2"_s},
-        {u"HEAD"_s, kURL, ba, kURL + u"?a=1&b=2"_s},
-        {u"delete"_s, kURL, ba, kURL + u"?a=1&b=2"_s},
-        {u"GET"_s, kURL + u"?x=1"_s, {{u"a"_s, 1}}, kURL + u"?x=1&a=1"_s},
-        {u"GET"_s, kURL, {}, kURL + u"?"_s},
-        {u"GET"_s, kURL + u"#top"_s, {{u"a"_s, 1}}, kURL + u"?a=1#top"_s},
-        {u"GET"_s, u"http://a b/"_s, {{u"a"_s, 1}}, u""_s},
+        {.parameters = ba, .expected = kURL + u"?a=1&b=2"_s},
+        {.method = u"HEAD"_s, .parameters = ba, .expected = kURL + u"?a=1&b=2"_s},
+        {.method = u"delete"_s, .parameters = ba, .expected = kURL + u"?a=1&b=2"_s},
+        {.URL = kURL + u"?x=1"_s, .parameters = {{u"a"_s, 1}}, .expected = kURL + u"?x=1&a=1"_s},
+        {.parameters = {}, .expected = kURL + u"?"_s},
+        {.URL = kURL + u"#top"_s, .parameters = {{u"a"_s, 1}}, .expected = kURL + u"?a=1#top"_s},
+        {.URL = u"http://a b/"_s, .parameters = {{u"a"_s, 1}}, .expected = u""_s},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE((c.method + u' ' + c.URL).toStdString());
         const HCURLRequest request =
             build(HCHTTPRequestSerializer(), c.method, c.parameters, c.URL);
-        EXPECT_EQ(request.URL().toString(QUrl::FullyEncoded), c.expected) << c.URL.toStdString();
+        EXPECT_EQ(request.URL().toString(QUrl::FullyEncoded), c.expected);
         EXPECT_TRUE(request.HTTPBody().isEmpty());
         EXPECT_TRUE(request.valueForHTTPHeaderField(u"Content-Type"_s).isNull());
     }
 }
 
-TEST(QueryBuilding, CustomEncoderAndItsErrors)
+TEST(HCHTTPRequestSerializerTest, CustomQueryEncoderAndItsErrors)
 {
     HCHTTPRequestSerializer serializer;
     QVariantMap seen;
@@ -158,7 +161,7 @@ TEST(QueryBuilding, CustomEncoderAndItsErrors)
     EXPECT_EQ(build(serializer, u"GET"_s, QVariantMap{{u"a"_s, 1}}).URL().query(), u"a=1"_s);
 }
 
-TEST(BodyEncoding, OtherMethodsGetAFormEncodedBody)
+TEST(HCHTTPRequestSerializerTest, OtherMethodsGetAFormEncodedBody)
 {
     HCHTTPRequestSerializer serializer;
     const HCURLRequest post = build(serializer, u"POST"_s, QVariantMap{{u"a"_s, u"x y&z"_s}});
@@ -181,7 +184,7 @@ TEST(BodyEncoding, OtherMethodsGetAFormEncodedBody)
     EXPECT_EQ(build(serializer, u"GET"_s, QVariantMap{{u"a"_s, 1}}).HTTPBody(), "a=1");
 }
 
-TEST(Flattening, NestingOrdersAndLeafValues)
+TEST(HCHTTPRequestSerializerTest, FlatteningKeepsNestingOrdersAndLeafValues)
 {
     const std::pair<QVariantMap, QString> cases[] = {
         {{{u"user"_s, QVariantMap{{u"name"_s, u"n"_s}, {u"age"_s, 3}}}},
@@ -200,7 +203,7 @@ TEST(Flattening, NestingOrdersAndLeafValues)
     }
 }
 
-TEST(Escaping, OnlyUnreservedCharactersStayLiteralPerByteOfTheEncoding)
+TEST(HCHTTPRequestSerializerTest, OnlyUnreservedCharactersStayLiteralPerByteOfTheEncoding)
 {
     EXPECT_EQ(HCPercentEscapedQueryStringValueFromStringWithEncoding(
                   u":/?&=;+!@#$()',* aZ09-._~100%[]"_s, zek::NSUTF8StringEncoding),
