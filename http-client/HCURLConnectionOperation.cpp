@@ -1,27 +1,14 @@
 #include "HCURLConnectionOperation.h"
 
+#include "HCNetworkThread.h"
 #include "NotificationCenter.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QMutexLocker>
-#include <QObject>
-#include <QThread>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Work handed to the network thread is queued on this object, which lives there.
-QObject *networkThreadContext()
-{
-    static QObject *const context = [] {
-        auto *made = new QObject;
-        made->moveToThread(HCURLConnection::networkRequestThread());
-        return made;
-    }();
-    return context;
-}
 
 bool transitionAllowed(qint64 from, qint64 to, bool cancelled)
 {
@@ -212,9 +199,7 @@ bool HCURLConnectionOperation::isConcurrent() const
 
 void HCURLConnectionOperation::toNetworkThread(void (HCURLConnectionOperation::*work)())
 {
-    QMetaObject::invokeMethod(
-        networkThreadContext(), [operation = self(), work] { ((*operation).*work)(); },
-        Qt::QueuedConnection);
+    HCNetworkThread::post([operation = self(), work] { ((*operation).*work)(); });
 }
 
 void HCURLConnectionOperation::start()
