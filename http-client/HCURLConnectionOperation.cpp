@@ -1,6 +1,7 @@
 #include "HCURLConnectionOperation.h"
 
 #include "HCNetworkThread.h"
+#include "HCURLError.h"
 #include "NotificationCenter.h"
 
 #include <QCoreApplication>
@@ -243,12 +244,9 @@ void HCURLConnectionOperation::cancel()
 
 void HCURLConnectionOperation::cancelConnection()
 {
-    QVariantMap userInfo{{zek::NSLocalizedDescriptionKey,
-                          QCoreApplication::translate("HCURLConnectionOperation", "cancelled")}};
-    if (!request_.URL().isEmpty()) {
-        userInfo.insert(zek::NSURLErrorFailingURLErrorKey, request_.URL());
-    }
-    const zek::Error cancellation(zek::NSURLErrorDomain, zek::NSURLErrorCancelled, userInfo);
+    const zek::Error cancellation =
+        HCURLErrorWithCode(zek::NSURLErrorCancelled, request_.URL(),
+                           QCoreApplication::translate("HCURLConnectionOperation", "cancelled"));
 
     std::shared_ptr<HCURLConnection> connection;
     {
