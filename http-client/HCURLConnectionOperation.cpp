@@ -385,19 +385,27 @@ void HCURLConnectionOperation::setCompletionBlock(CompletionBlock block)
         if (!operation) {
             return;
         }
-        std::shared_ptr<zek::DispatchGroup> group = operation->completionGroup();
-        if (!group) {
-            group = url_request_operation_completion_group();
-        }
-        std::shared_ptr<zek::DispatchQueue> queue = operation->completionQueue();
-        if (!queue) {
-            queue = zek::DispatchQueue::mainQueue();
-        }
-        group->async(queue, block);
+        const std::shared_ptr<zek::DispatchGroup> group =
+            operation->dispatchCompletion(url_request_operation_completion_group(), block);
         // Ends the cycle between the operation and a block that holds it.
         group->notify(url_request_operation_completion_queue(),
                       [operation] { operation->setCompletionBlock({}); });
     });
+}
+
+std::shared_ptr<zek::DispatchGroup> HCURLConnectionOperation::dispatchCompletion(
+    const std::shared_ptr<zek::DispatchGroup> &defaultGroup, zek::DispatchWork work) const
+{
+    std::shared_ptr<zek::DispatchGroup> group = completionGroup();
+    if (!group) {
+        group = defaultGroup;
+    }
+    std::shared_ptr<zek::DispatchQueue> queue = completionQueue();
+    if (!queue) {
+        queue = zek::DispatchQueue::mainQueue();
+    }
+    group->async(queue, std::move(work));
+    return group;
 }
 
 QString HCURLConnectionOperation::className() const

@@ -104,6 +104,11 @@ public:
     void setCompletionQueue(std::shared_ptr<zek::DispatchQueue> queue);
     std::shared_ptr<zek::DispatchGroup> completionGroup() const;
     void setCompletionGroup(std::shared_ptr<zek::DispatchGroup> group);
+    // Runs work on completionQueue() (none: the main queue), counted in
+    // completionGroup() (none: defaultGroup); returns the group it is counted in.
+    std::shared_ptr<zek::DispatchGroup>
+    dispatchCompletion(const std::shared_ptr<zek::DispatchGroup> &defaultGroup,
+                       zek::DispatchWork work) const;
 
     qint64 state() const { return state_.load(); }
     // Moves to state when the table above allows it, announcing the change.
