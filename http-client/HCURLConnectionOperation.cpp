@@ -11,21 +11,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-bool transitionAllowed(qint64 from, qint64 to, bool cancelled)
-{
-    switch (from) {
-    case HCOperationReadyState:
-        return to == HCOperationExecutingState || to == HCOperationPausedState ||
-               (to == HCOperationFinishedState && cancelled);
-    case HCOperationExecutingState:
-        return to == HCOperationFinishedState || to == HCOperationPausedState;
-    case HCOperationPausedState:
-        return to == HCOperationReadyState;
-    default:
-        return false;
-    }
-}
-
 QString describe(const HCURLRequest &request)
 {
     return u"<HCURLRequest: %1 %2>"_s.arg(request.HTTPMethod(),
@@ -146,31 +131,15 @@ void HCURLConnectionOperation::setCompletionGroup(std::shared_ptr<zek::DispatchG
     completionGroup_ = std::move(group);
 }
 
-QString HCURLConnectionOperation::keyPathFromOperationState(qint64 state)
-{
-    switch (state) {
-    case HCOperationPausedState:
-        return u"isPaused"_s;
-    case HCOperationReadyState:
-        return u"isReady"_s;
-    case HCOperationExecutingState:
-        return u"isExecuting"_s;
-    case HCOperationFinishedState:
-        return u"isFinished"_s;
-    default:
-        return u"state"_s;
-    }
-}
-
 void HCURLConnectionOperation::setState(qint64 state)
 {
     // Judged before the lock, as the transition rule is about the state seen.
-    if (!transitionAllowed(state_.load(), state, isCancelled())) {
+    if (!HCOperationStateChangeAllowed(state_.load(), state, isCancelled())) {
         return;
     }
     QMutexLocker locker(&lock_);
-    const QString oldKey = keyPathFromOperationState(state_.load());
-    const QString newKey = keyPathFromOperationState(state);
+    const QString oldKey = HCKeyPathFromOperationState(state_.load());
+    const QString newKey = HCKeyPathFromOperationState(state);
     willChangeValueForKey(newKey);
     willChangeValueForKey(oldKey);
     state_.store(state);
@@ -418,6 +387,6 @@ QString HCURLConnectionOperation::description() const
     QMutexLocker locker(&lock_);
     return u"<%1: %2, state: %3, cancelled: %4 request: %5, response: %6>"_s.arg(
         className(), QString::asprintf("%p", static_cast<const void *>(this)),
-        keyPathFromOperationState(state_.load()), isCancelled() ? u"YES"_s : u"NO"_s,
+        HCKeyPathFromOperationState(state_.load()), isCancelled() ? u"YES"_s : u"NO"_s,
         describe(request_), describe(response_));
 }
