@@ -50,17 +50,9 @@ HCHTTPRequestOperationManager::HTTPRequestOperationWithRequest(const HCURLReques
                 if (!operation) {
                     return;
                 }
-                std::shared_ptr<zek::DispatchGroup> group = operation->completionGroup();
-                if (!group) {
-                    group = http_request_operation_completion_group();
-                }
-                std::shared_ptr<zek::DispatchQueue> queue = operation->completionQueue();
-                if (!queue) {
-                    queue = zek::DispatchQueue::mainQueue();
-                }
-                group->async(queue, [operation, callback, URL, response] {
-                    callback(operation, URL, response);
-                });
+                operation->dispatchCompletion(
+                    http_request_operation_completion_group(),
+                    [operation, callback, URL, response] { callback(operation, URL, response); });
             });
     }
     return operation;

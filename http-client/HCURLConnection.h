@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QThread;
 class HCURLConnection;
@@ -139,8 +140,15 @@ private:
     size_t readBody(char *buffer, size_t length);
     bool rewindBody();
     bool progress(qint64 downloaded, qint64 uploaded);
-    bool trustServer(const void *ssl, X509_STORE_CTX *store);
+    // The server's chain, judged by the delegate.
+    bool trustServer(zek::ServerTrust &trust);
     void headEnded();
+    // Where a reply head sends the request next, when it is a redirect this
+    // transport can follow; otherwise the head is the reply.
+    std::optional<QUrl> redirectTarget(const HCHTTPURLResponse &response) const;
+    // Has the attempt go on at target once it ends, or fail where the redirect
+    // is refused.
+    void takeRedirect(const HCHTTPURLResponse &response, const QUrl &target);
 
     HCURLRequest request_;
     std::shared_ptr<HCURLConnectionDelegate> delegate_;

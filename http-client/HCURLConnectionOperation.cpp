@@ -1,42 +1,15 @@
 #include "HCURLConnectionOperation.h"
 
+#include "HCNetworkThread.h"
+#include "HCURLError.h"
 #include "NotificationCenter.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QMutexLocker>
-#include <QObject>
-#include <QThread>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Work handed to the network thread is queued on this object, which lives there.
-QObject *networkThreadContext()
-{
-    static QObject *const context = [] {
-        auto *made = new QObject;
-        made->moveToThread(HCURLConnection::networkRequestThread());
-        return made;
-    }();
-    return context;
-}
-
-bool transitionAllowed(qint64 from, qint64 to, bool cancelled)
-{
-    switch (from) {
-    case HCOperationReadyState:
-        return to == HCOperationExecutingState || to == HCOperationPausedState ||
-               (to == HCOperationFinishedState && cancelled);
-    case HCOperationExecutingState:
-        return to == HCOperationFinishedState || to == HCOperationPausedState;
-    case HCOperationPausedState:
-        return to == HCOperationReadyState;
-    default:
-        return false;
-    }
-}
 
 QString describe(const HCURLRequest &request)
 {
@@ -158,31 +131,15 @@ void HCURLConnectionOperation::setCompletionGroup(std::shared_ptr<zek::DispatchG
     completionGroup_ = std::move(group);
 }
 
-QString HCURLConnectionOperation::keyPathFromOperationState(qint64 state)
-{
-    switch (state) {
-    case HCOperationPausedState:
-        return u"isPaused"_s;
-    case HCOperationReadyState:
-        return u"isReady"_s;
-    case HCOperationExecutingState:
-        return u"isExecuting"_s;
-    case HCOperationFinishedState:
-        return u"isFinished"_s;
-    default:
-        return u"state"_s;
-    }
-}
-
 void HCURLConnectionOperation::setState(qint64 state)
 {
     // Judged before the lock, as the transition rule is about the state seen.
-    if (!transitionAllowed(state_.load(), state, isCancelled())) {
+    if (!HCOperationStateChangeAllowed(state_.load(), state, isCancelled())) {
         return;
     }
     QMutexLocker locker(&lock_);
-    const QString oldKey = keyPathFromOperationState(state_.load());
-    const QString newKey = keyPathFromOperationState(state);
+    const QString oldKey = HCKeyPathFromOperationState(state_.load());
+    const QString newKey = HCKeyPathFromOperationState(state);
     willChangeValueForKey(newKey);
     willChangeValueForKey(oldKey);
     state_.store(state);
@@ -212,9 +169,7 @@ bool HCURLConnectionOperation::isConcurrent() const
 
 void HCURLConnectionOperation::toNetworkThread(void (HCURLConnectionOperation::*work)())
 {
-    QMetaObject::invokeMethod(
-        networkThreadContext(), [operation = self(), work] { ((*operation).*work)(); },
-        Qt::QueuedConnection);
+    HCNetworkThread::post([operation = self(), work] { ((*operation).*work)(); });
 }
 
 void HCURLConnectionOperation::start()
@@ -258,12 +213,9 @@ void HCURLConnectionOperation::cancel()
 
 void HCURLConnectionOperation::cancelConnection()
 {
-    QVariantMap userInfo{{zek::NSLocalizedDescriptionKey,
-                          QCoreApplication::translate("HCURLConnectionOperation", "cancelled")}};
-    if (!request_.URL().isEmpty()) {
-        userInfo.insert(zek::NSURLErrorFailingURLErrorKey, request_.URL());
-    }
-    const zek::Error cancellation(zek::NSURLErrorDomain, zek::NSURLErrorCancelled, userInfo);
+    const zek::Error cancellation =
+        HCURLErrorWithCode(zek::NSURLErrorCancelled, request_.URL(),
+                           QCoreApplication::translate("HCURLConnectionOperation", "cancelled"));
 
     std::shared_ptr<HCURLConnection> connection;
     {
@@ -402,19 +354,27 @@ void HCURLConnectionOperation::setCompletionBlock(CompletionBlock block)
         if (!operation) {
             return;
         }
-        std::shared_ptr<zek::DispatchGroup> group = operation->completionGroup();
-        if (!group) {
-            group = url_request_operation_completion_group();
-        }
-        std::shared_ptr<zek::DispatchQueue> queue = operation->completionQueue();
-        if (!queue) {
-            queue = zek::DispatchQueue::mainQueue();
-        }
-        group->async(queue, block);
+        const std::shared_ptr<zek::DispatchGroup> group =
+            operation->dispatchCompletion(url_request_operation_completion_group(), block);
         // Ends the cycle between the operation and a block that holds it.
         group->notify(url_request_operation_completion_queue(),
                       [operation] { operation->setCompletionBlock({}); });
     });
+}
+
+std::shared_ptr<zek::DispatchGroup> HCURLConnectionOperation::dispatchCompletion(
+    const std::shared_ptr<zek::DispatchGroup> &defaultGroup, zek::DispatchWork work) const
+{
+    std::shared_ptr<zek::DispatchGroup> group = completionGroup();
+    if (!group) {
+        group = defaultGroup;
+    }
+    std::shared_ptr<zek::DispatchQueue> queue = completionQueue();
+    if (!queue) {
+        queue = zek::DispatchQueue::mainQueue();
+    }
+    group->async(queue, std::move(work));
+    return group;
 }
 
 QString HCURLConnectionOperation::className() const
@@ -427,6 +387,6 @@ QString HCURLConnectionOperation::description() const
     QMutexLocker locker(&lock_);
     return u"<%1: %2, state: %3, cancelled: %4 request: %5, response: %6>"_s.arg(
         className(), QString::asprintf("%p", static_cast<const void *>(this)),
-        keyPathFromOperationState(state_.load()), isCancelled() ? u"YES"_s : u"NO"_s,
+        HCKeyPathFromOperationState(state_.load()), isCancelled() ? u"YES"_s : u"NO"_s,
         describe(request_), describe(response_));
 }

@@ -3,6 +3,7 @@
 #include "Dispatch.h"
 #include "Error.h"
 #include "HCHTTPURLResponse.h"
+#include "HCOperationState.h"
 #include "HCSecurityPolicy.h"
 #include "HCURLConnection.h"
 #include "HCURLRequest.h"
@@ -17,14 +18,6 @@
 #include <optional>
 
 class QThread;
-
-// The states of a connection operation, by their numbers.
-enum HCOperationState : qint64 {
-    HCOperationPausedState = -1,
-    HCOperationReadyState = 1,
-    HCOperationExecutingState = 2,
-    HCOperationFinishedState = 3,
-};
 
 // Posted on the main queue with the operation as the object: once the
 // connection has been handed to the transport (or the start found the
@@ -54,13 +47,9 @@ const std::shared_ptr<zek::DispatchQueue> &url_request_operation_completion_queu
 // failure or on cancellation.
 //
 // State: ready, then executing (start), then finished. Changes are announced
-// as will/did notices of the new state's key and the old one's ("isReady",
-// "isExecuting", "isFinished", "isPaused"), and a change the table forbids is
-// ignored:
-//   ready     -> executing, paused; finished only once cancelled
-//   executing -> finished, paused
-//   paused    -> ready
-//   finished  -> nothing
+// as will/did notices of the new state's key and the old one's
+// (HCKeyPathFromOperationState), and a change HCOperationStateChangeAllowed
+// forbids is ignored.
 //
 // Lives in a shared pointer. The queue keeps it while it runs; a completion
 // block set through setCompletionBlock keeps it until the block has run on
@@ -104,12 +93,16 @@ public:
     void setCompletionQueue(std::shared_ptr<zek::DispatchQueue> queue);
     std::shared_ptr<zek::DispatchGroup> completionGroup() const;
     void setCompletionGroup(std::shared_ptr<zek::DispatchGroup> group);
+    // Runs work on completionQueue() (none: the main queue), counted in
+    // completionGroup() (none: defaultGroup); returns the group it is counted in.
+    std::shared_ptr<zek::DispatchGroup>
+    dispatchCompletion(const std::shared_ptr<zek::DispatchGroup> &defaultGroup,
+                       zek::DispatchWork work) const;
 
     qint64 state() const { return state_.load(); }
-    // Moves to state when the table above allows it, announcing the change.
+    // Moves to state when HCOperationStateChangeAllowed allows it, announcing
+    // the change.
     void setState(qint64 state);
-    // The key name of a state: "isReady" and so on, "state" for no state.
-    static QString keyPathFromOperationState(qint64 state);
 
     bool isReady() const override;
     bool isExecuting() const override;

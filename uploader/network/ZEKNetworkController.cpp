@@ -3,6 +3,7 @@
 #include "FileNames.h"
 #include "HCHTTPRequestOperationManager.h"
 #include "HCJSONResponseSerializer.h"
+#include "HCURLError.h"
 #include "ZEKDeviceSelection.h"
 #include "ZEKIdentity.h"
 #include "ZEKJobFile.h"
@@ -131,8 +132,7 @@ zek::Error ZEKNetworkController::uploaderError(const char *description, const QS
     if (!detail.isNull()) {
         text = text.arg(detail);
     }
-    return zek::Error(QString::fromUtf8(zek::kApplicationIdentifier), 0,
-                      {{zek::NSLocalizedDescriptionKey, text}});
+    return HCErrorWithDescription(QString::fromUtf8(zek::kApplicationIdentifier), 0, text);
 }
 
 void ZEKNetworkController::uploadFile(const QUrl &file, const QUrl &toResource,
