@@ -75,6 +75,9 @@ zek_headless_pid=""
 as_alice "$jobs" retry >"$work/out" 2>&1
 check "with no uploader running: status 1 (was $?)" grep -q "no uploader runs for you" "$work/out"
 zek_start_uploader alice 4242 || { echo "alice's uploader did not start" >&2; exit 1; }
+# A retry while the first uploads are still under way rightly retries nothing: wait for their
+# failures (her job and the anonymous one).
+zek_await sh -c "[ \$(grep -c 'ERROR(' '$work/alice.log') -ge 2 ]"
 zek_as_user alice 4242 "$jobs" retry >"$work/out" 2>&1
 check "a user's retry reaches their uploader (status $?)" grep -q "Asked the uploader" "$work/out"
 check "which sends again" zek_await sh -c "grep -q 'Retrying printing PDF\|Nothing waiting' '$work/alice.log'"
