@@ -6,7 +6,6 @@
 #include "SpoolFiles.h"
 #include "StreamReading.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cerrno>

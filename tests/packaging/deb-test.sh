@@ -28,6 +28,7 @@ fi
 
 work=$2 deb=$3
 . "$here/../support/private-cupsd.sh"
+. "$here/../support/checks.sh"
 # The machine's services are never this test's: /run is private, and where the machine's CUPS
 # socket would be, a stand-in with a queue "ZEK" of its own listens instead. Every CUPS call of
 # the test, the package's scripts included, goes to the test's own cupsd, and the stand-in must
@@ -56,10 +57,6 @@ for tree in usr etc var; do
         { echo "skipped: no overlay file system" >&2; exit 77; }
 done
 
-failures=0
-expect() { # expect DESCRIPTION ACTUAL WANTED
-    if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: got '$2', want '$3'"; failures=$((failures + 1)); fi
-}
 
 expect "lintian finds no error and no warning" \
     "$(mkdir -p "$work/tmp" && TMPDIR="$work/tmp" lintian --fail-on error,warning "$deb" \

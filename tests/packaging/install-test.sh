@@ -6,15 +6,12 @@
 # cupstestppd with them, that the print server's systemd unit verifies, that
 # every command has its manual page and that the AppStream metadata validates.
 set -u
+. "$(dirname "$0")/../support/checks.sh"
 build=$1 backend_dir=$2 ppd_dir=$3 filter_dir=$4
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 DESTDIR="$stage" cmake --install "$build" >/dev/null || { echo "cmake --install failed"; exit 1; }
 
-failures=0
-expect() { # expect DESCRIPTION ACTUAL WANTED
-    if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: got '$2', want '$3'"; failures=$((failures + 1)); fi
-}
 backend="$stage$backend_dir/zekprinter"
 expect "backend installed" "$(test -f "$backend" && echo yes)" yes
 expect "backend mode" "$(stat -c %a "$backend" 2>/dev/null)" 700

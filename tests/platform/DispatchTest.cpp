@@ -11,8 +11,11 @@
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
+
+using namespace Qt::StringLiterals;
 
 using namespace std::chrono_literals;
 using zek::DispatchGroup;
@@ -117,15 +120,9 @@ private:
 
     static QString key(State state)
     {
-        switch (state) {
-        case State::Ready:
-            return QStringLiteral("isReady");
-        case State::Executing:
-            return QStringLiteral("isExecuting");
-        case State::Finished:
-            break;
-        }
-        return QStringLiteral("isFinished");
+        return state == State::Ready       ? u"isReady"_s
+               : state == State::Executing ? u"isExecuting"_s
+                                           : u"isFinished"_s;
     }
 
     void setState(State next)
@@ -152,28 +149,22 @@ TEST(DispatchQueueTest, MainQueueRunsLaterOnTheMainThreadInOrder)
         bool allOnMain = true;
     };
     const auto runs = std::make_shared<Runs>();
-    const auto &main = DispatchQueue::mainQueue();
-    for (int i = 0; i < 20; ++i) {
-        main->async([runs, i] {
-            runs->fromMain.push_back(i);
-            runs->allOnMain = runs->allOnMain && onMainThread();
-        });
-    }
-    EXPECT_TRUE(runs->fromMain.empty()) << "ran inside async()";
-    std::thread([&main, runs] {
+    // Posts 0 to 19, each to note itself in `into`.
+    const auto post = [runs](std::vector<int> Runs::*into) {
         for (int i = 0; i < 20; ++i) {
-            main->async([runs, i] {
-                runs->fromWorker.push_back(i);
+            DispatchQueue::mainQueue()->async([runs, into, i] {
+                ((*runs).*into).push_back(i);
                 runs->allOnMain = runs->allOnMain && onMainThread();
             });
         }
-    }).join();
+    };
+    post(&Runs::fromMain);
+    EXPECT_TRUE(runs->fromMain.empty()) << "ran inside async()";
+    std::thread(post, &Runs::fromWorker).join();
 
     ASSERT_TRUE(waitUntil([&] { return runs->fromMain.size() + runs->fromWorker.size() == 40; }));
     std::vector<int> expected(20);
-    for (int i = 0; i < 20; ++i) {
-        expected[i] = i;
-    }
+    std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(runs->fromMain, expected);
     EXPECT_EQ(runs->fromWorker, expected);
     EXPECT_TRUE(runs->allOnMain);
@@ -181,8 +172,8 @@ TEST(DispatchQueueTest, MainQueueRunsLaterOnTheMainThreadInOrder)
 
 TEST(DispatchQueueTest, ConcurrentQueueRunsOffTheMainThreadAtOnceAndIsLetGoWithoutWaiting)
 {
-    auto queue = DispatchQueue::concurrent(QStringLiteral("com.zek.test.concurrent"), 3);
-    EXPECT_EQ(queue->label(), QStringLiteral("com.zek.test.concurrent"));
+    auto queue = DispatchQueue::concurrent(u"com.zek.test.concurrent"_s, 3);
+    EXPECT_EQ(queue->label(), u"com.zek.test.concurrent"_s);
     EXPECT_FALSE(queue->isMainQueue());
 
     // Three pieces of work can only meet if they run at the same time.
@@ -221,7 +212,7 @@ TEST(DispatchQueueTest, ConcurrentQueueRunsOffTheMainThreadAtOnceAndIsLetGoWitho
 
 TEST(DispatchGroupTest, NotifyWaitsForEveryAsyncAndEveryEnter)
 {
-    const auto worker = DispatchQueue::concurrent(QStringLiteral("com.zek.test.group"));
+    const auto worker = DispatchQueue::concurrent(u"com.zek.test.group"_s);
     const auto gate = std::make_shared<Gate>();
     const auto workDone = std::make_shared<std::atomic<bool>>(false);
     const auto notified = std::make_shared<std::atomic<int>>(0);
@@ -252,7 +243,7 @@ TEST(DispatchGroupTest, NotifyWaitsForEveryAsyncAndEveryEnter)
 
 TEST(DispatchGroupTest, ManyThreadsEnterAndLeaveAtOnce)
 {
-    const auto worker = DispatchQueue::concurrent(QStringLiteral("com.zek.test.group-threads"), 4);
+    const auto worker = DispatchQueue::concurrent(u"com.zek.test.group-threads"_s, 4);
     const auto group = std::make_shared<DispatchGroup>();
     const auto counted = std::make_shared<std::atomic<int>>(0);
     const auto countedWhenNotified = std::make_shared<std::vector<int>>();
@@ -364,14 +355,6 @@ TEST(OperationQueueTest, HundredOperationsCompleteWithinTheLimitAfterTheQueueIsG
     queue.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - before, 2s) << "the destructor waited";
 
-    const auto allGone = [&] {
-        for (const auto &probe : probes) {
-            if (!probe->destroyed) {
-                return false;
-            }
-        }
-        return true;
-    };
     ASSERT_TRUE(waitUntil([&] {
         std::vector<std::shared_ptr<TestOperation>> started;
         {
@@ -381,7 +364,8 @@ TEST(OperationQueueTest, HundredOperationsCompleteWithinTheLimitAfterTheQueueIsG
         for (const auto &operation : started) {
             operation->finish();
         }
-        return allGone();
+        return std::all_of(probes.begin(), probes.end(),
+                           [](const auto &probe) { return probe->destroyed.load(); });
     }));
     EXPECT_EQ(batch->peak, limit);
     for (const auto &probe : probes) {
@@ -398,19 +382,19 @@ TEST(NotificationCenterTest, ObserversGetTheirNameUntilRemoved)
     const auto record = [&](const QString &name, const std::shared_ptr<void> &object) {
         seen.emplace_back(name, object.get());
     };
-    const auto started = center.addObserver(QStringLiteral("com.zek.test.started"), record);
-    const auto finished = center.addObserver(QStringLiteral("com.zek.test.finished"), record);
+    const auto started = center.addObserver(u"com.zek.test.started"_s, record);
+    const auto finished = center.addObserver(u"com.zek.test.finished"_s, record);
 
-    center.post(QStringLiteral("com.zek.test.started"), sender);
-    center.post(QStringLiteral("com.zek.test.other"), sender);
+    center.post(u"com.zek.test.started"_s, sender);
+    center.post(u"com.zek.test.other"_s, sender);
     center.removeObserver(started);
-    center.post(QStringLiteral("com.zek.test.started"), sender);
-    center.post(QStringLiteral("com.zek.test.finished"), nullptr);
+    center.post(u"com.zek.test.started"_s, sender);
+    center.post(u"com.zek.test.finished"_s, nullptr);
     center.removeObserver(finished);
 
     const std::vector<std::pair<QString, void *>> expected = {
-        {QStringLiteral("com.zek.test.started"), sender.get()},
-        {QStringLiteral("com.zek.test.finished"), nullptr},
+        {u"com.zek.test.started"_s, sender.get()},
+        {u"com.zek.test.finished"_s, nullptr},
     };
     EXPECT_EQ(seen, expected);
 }

@@ -43,6 +43,12 @@ bool BackgroundProcess::waitFor(const QByteArray &text, const QByteArray &stream
     return true;
 }
 
+quint16 BackgroundProcess::announcedPort()
+{
+    const QByteArray first = waitForOutput("\n", 30000) ? output_.split('\n').value(0) : "";
+    return first.startsWith("PORT ") ? quint16(first.mid(5).trimmed().toUInt()) : 0;
+}
+
 void BackgroundProcess::readMore(int timeoutMs)
 {
     collect();

@@ -21,6 +21,9 @@ public:
     bool waitForOutput(const QByteArray &text, int timeoutMs = 60000);
     bool waitForError(const QByteArray &text, int timeoutMs = 60000);
 
+    // The port of a server that announces it as "PORT <n>" on its first line; 0 when none comes.
+    quint16 announcedPort();
+
     // Takes in what the program has printed, waiting up to timeoutMs for something new.
     void readMore(int timeoutMs);
 

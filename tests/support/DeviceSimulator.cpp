@@ -1,6 +1,5 @@
 #include "DeviceSimulator.h"
 
-#include <QDir>
 #include <QFile>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -10,16 +9,10 @@
 using namespace Qt::StringLiterals;
 
 DeviceSimulator::DeviceSimulator()
-    : process_(QStringLiteral(ZEK_PYTHON3),
-               {QStringLiteral(ZEK_DEVICE_SIM), u"--port"_s, u"0"_s, u"--dir"_s, directory_.path()})
-{
-    if (process_.waitForOutput("\n", 30000)) {
-        const QByteArray first = process_.output().split('\n').value(0);
-        if (first.startsWith("PORT ")) {
-            port_ = quint16(first.mid(5).trimmed().toUInt());
-        }
-    }
-}
+    : process_(QStringLiteral(ZEK_PYTHON3), {QStringLiteral(ZEK_DEVICE_SIM), u"--port"_s, u"0"_s,
+                                             u"--dir"_s, directory_.path()}),
+      port_(process_.announcedPort())
+{}
 
 bool DeviceSimulator::setMode(const QByteArray &mode)
 {

@@ -23,5 +23,5 @@ public:
 private:
     QTemporaryDir directory_;
     BackgroundProcess process_;
-    quint16 port_ = 0;
+    quint16 port_;
 };

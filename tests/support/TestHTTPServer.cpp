@@ -37,15 +37,8 @@ TestHTTPServer::TestHTTPServer() : TestHTTPServer(QString(), QString()) {}
 
 TestHTTPServer::TestHTTPServer(const QString &chainPath, const QString &keyPath)
     : process_(QStringLiteral(ZEK_PYTHON3), serverArguments(chainPath, keyPath)),
-      scheme_(chainPath.isEmpty() ? u"http"_s : u"https"_s)
-{
-    if (process_.waitForOutput("\n", 30000)) {
-        const QByteArray first = process_.output().split('\n').value(0);
-        if (first.startsWith("PORT ")) {
-            port_ = quint16(first.mid(5).trimmed().toUInt());
-        }
-    }
-}
+      scheme_(chainPath.isEmpty() ? u"http"_s : u"https"_s), port_(process_.announcedPort())
+{}
 
 QString TestHTTPServer::URL(const QString &path) const
 {

@@ -27,7 +27,7 @@ public:
 private:
     BackgroundProcess process_;
     QString scheme_;
-    quint16 port_ = 0;
+    quint16 port_;
 };
 
 // A port on 127.0.0.1 that is bound but not listening, so connecting to it is refused; held for

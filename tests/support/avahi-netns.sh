@@ -34,41 +34,39 @@ skip() {
     exit 77
 }
 
-# PID is alive, not a zombie, and its command line mentions MARK: a pid file
-# may outlive its process and the number be reused.
-is_ours() {
-    [ -r "/proc/$1/cmdline" ] || return 1
+# PID is there and not a zombie. Its command line is not looked at: while it
+# execs its way from ip to sh to the daemon, it may read empty.
+is_alive() {
     state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -c1)
-    [ -n "$state" ] && [ "$state" != Z ] || return 1
-    { tr '\0' ' ' <"/proc/$1/cmdline"; } 2>/dev/null | grep -qF -- "$2"
+    [ -n "$state" ] && [ "$state" != Z ]
 }
 
-stop_pid() {
-    pidfile=$1
-    mark=$2
-    [ -f "$pidfile" ] || return 0
-    pid=$(cat "$pidfile")
-    if [ -n "$pid" ] && is_ours "$pid" "$mark"; then
-        kill -TERM "$pid" 2>/dev/null || true
+# PID is alive and its command line mentions MARK: a pid file may outlive its
+# process and the number be reused.
+is_ours() {
+    [ -r "/proc/$1/cmdline" ] && is_alive "$1" &&
+        { tr '\0' ' ' <"/proc/$1/cmdline"; } 2>/dev/null | grep -qF -- "$2"
+}
+
+stop_pid() { # stop_pid PIDFILE MARK
+    [ -f "$1" ] || return 0
+    pid=$(cat "$1")
+    if [ -n "$pid" ] && is_ours "$pid" "$2"; then
+        kill -TERM "$pid" 2>/dev/null
         tries=0
-        while is_ours "$pid" "$mark" && [ $tries -lt 50 ]; do
+        while is_ours "$pid" "$2" && [ $tries -lt 50 ]; do
             tries=$((tries + 1))
             sleep 0.1
         done
-        if is_ours "$pid" "$mark"; then
-            kill -KILL "$pid" 2>/dev/null || true
-        fi
+        ! is_ours "$pid" "$2" || kill -KILL "$pid" 2>/dev/null
     fi
-    rm -f "$pidfile"
+    rm -f "$1"
 }
 
 print_logs() {
-    for side in a b; do
-        for log in "$dir/$side/dbus.log" "$dir/$side/avahi.log"; do
-            [ -f "$log" ] || continue
-            echo "==== $log"
-            cat "$log"
-        done
+    for log in "$dir"/a/dbus.log "$dir"/a/avahi.log "$dir"/b/dbus.log "$dir"/b/avahi.log; do
+        [ -f "$log" ] || continue
+        echo "==== $log" && cat "$log"
     done
 }
 
@@ -98,18 +96,11 @@ fail() {
     exit 1
 }
 
-# Waits up to ten seconds for CMD to succeed, giving up early once the
-# daemon in PIDFILE, known by MARK, has gone.
-# The process is there and not a zombie. Its command line is not looked at:
-# while it execs its way from ip to sh to the daemon, it may read empty.
-is_alive() {
-    state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -c1)
-    [ -n "$state" ] && [ "$state" != Z ]
-}
-
+# await PIDFILE CMD...: waits up to ten seconds for CMD to succeed, giving up
+# early once the daemon in PIDFILE has gone.
 await() {
     pidfile=$1
-    shift 2
+    shift
     tries=0
     until "$@" >/dev/null 2>&1; do
         tries=$((tries + 1))
@@ -128,10 +119,8 @@ avahi_running() {
         tr -d ' ')" = int322 ]
 }
 
-write_configs() {
-    side=$1
-    host=$2
-    ifname=$3
+write_configs() { # write_configs SIDE HOST IFNAME
+    side=$1 host=$2 ifname=$3
     mkdir -p "$dir/$side"
     # Test only: anyone on this bus may own and call anything.
     cat >"$dir/$side/dbus.conf" <<CONF
@@ -170,10 +159,8 @@ enable-reflector=no
 CONF
 }
 
-setup_link() {
-    ns=$1
-    ifname=$2
-    addr=$3
+setup_link() { # setup_link NS IFNAME ADDR
+    ns=$1 ifname=$2 addr=$3
     ip -n "$ns" link set lo up || return 1
     # Without duplicate address detection the IPv6 link-local address is
     # usable at once, so avahi announces on both families from the start.
@@ -184,22 +171,17 @@ setup_link() {
     ip -n "$ns" link set "$ifname" up
 }
 
-start_dbus() {
-    side=$1
-    ns=$2
-    bus=$3
-    ip netns exec "$ns" dbus-daemon --nofork --nopidfile --config-file="$dir/$side/dbus.conf" \
-        </dev/null >"$dir/$side/dbus.log" 2>&1 &
-    echo $! >"$dir/$side/dbus.pid"
-    await "$dir/$side/dbus.pid" "$dir/$side/dbus.conf" \
-        bus_call "$bus" --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetId ||
-        fail "dbus-daemon in $ns did not come up"
+start_dbus() { # start_dbus SIDE NS
+    ip netns exec "$2" dbus-daemon --nofork --nopidfile --config-file="$dir/$1/dbus.conf" \
+        </dev/null >"$dir/$1/dbus.log" 2>&1 &
+    echo $! >"$dir/$1/dbus.pid"
+    await "$dir/$1/dbus.pid" bus_call "unix:path=$dir/$1/bus.sock" \
+        --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetId ||
+        fail "dbus-daemon in $2 did not come up"
 }
 
-start_avahi() {
-    side=$1
-    ns=$2
-    bus=$3
+start_avahi() { # start_avahi SIDE NS
+    side=$1 ns=$2 bus="unix:path=$dir/$1/bus.sock"
     # ip netns exec gives a mount namespace of its own: a private /run keeps
     # the pid file and socket apart from any avahi-daemon of the machine's,
     # and the machine's static services and hosts stay out of the test.
@@ -245,14 +227,8 @@ do_up() {
     fi
 
     id=$$
-    ns_a=zek-mdns-$id-a
-    ns_b=zek-mdns-$id-b
-    if_a=zekmd${id}a
-    if_b=zekmd${id}b
-    addr_a=169.254.77.1
-    addr_b=169.254.77.2
-    host_a=zekhosta
-    host_b=zekhostb
+    ns_a=zek-mdns-$id-a ns_b=zek-mdns-$id-b if_a=zekmd${id}a if_b=zekmd${id}b
+    addr_a=169.254.77.1 addr_b=169.254.77.2 host_a=zekhosta host_b=zekhostb
     if [ -e "/run/netns/$ns_a" ] || [ -e "/run/netns/$ns_b" ]; then
         echo "avahi-netns: namespace $ns_a or $ns_b left over; remove it" >&2
         exit 1
@@ -289,13 +265,12 @@ ENV
 
     write_configs a "$host_a" "$if_a"
     write_configs b "$host_b" "$if_b"
-    start_dbus a "$ns_a" "unix:path=$dir/a/bus.sock"
-    start_dbus b "$ns_b" "unix:path=$dir/b/bus.sock"
-    start_avahi a "$ns_a" "unix:path=$dir/a/bus.sock"
-    start_avahi b "$ns_b" "unix:path=$dir/b/bus.sock"
+    start_dbus a "$ns_a"
+    start_dbus b "$ns_b"
+    start_avahi a "$ns_a"
+    start_avahi b "$ns_b"
     for side in a b; do
-        await "$dir/$side/avahi.pid" "$dir/$side/avahi-daemon.conf" \
-            avahi_running "unix:path=$dir/$side/bus.sock" ||
+        await "$dir/$side/avahi.pid" avahi_running "unix:path=$dir/$side/bus.sock" ||
             fail "avahi-daemon of side $side is not running"
     done
 
@@ -316,37 +291,23 @@ do_exec() {
     esac
     shift
     [ $# -gt 0 ] || usage
-    DBUS_SYSTEM_BUS_ADDRESS=$bus
-    export DBUS_SYSTEM_BUS_ADDRESS
-    exec ip netns exec "$ns" "$@"
+    DBUS_SYSTEM_BUS_ADDRESS=$bus exec ip netns exec "$ns" "$@"
 }
 
 [ $# -ge 2 ] || usage
-cmd=$1
-dir=$2
+cmd=$1 dir=$2
 shift 2
 case $cmd in
-    up)
-        [ $# -eq 0 ] || usage
-        mkdir -p "$dir" || exit 1
-        dir=$(cd "$dir" && pwd -P) || exit 1
-        do_up
-        ;;
-    down)
-        [ $# -eq 0 ] || usage
-        [ -d "$dir" ] || exit 0
-        dir=$(cd "$dir" && pwd -P) || exit 1
-        do_down
-        ;;
-    logs)
-        [ $# -eq 0 ] || usage
-        dir=$(cd "$dir" && pwd -P) || exit 1
-        print_logs
-        ;;
-    exec)
-        [ $# -ge 1 ] || usage
-        dir=$(cd "$dir" && pwd -P) || exit 1
-        do_exec "$@"
-        ;;
+    up | down | logs) [ $# -eq 0 ] || usage ;;
+    exec) [ $# -ge 1 ] || usage ;;
     *) usage ;;
+esac
+if [ "$cmd" = up ]; then mkdir -p "$dir" || exit 1; fi
+if [ "$cmd" = down ] && [ ! -d "$dir" ]; then exit 0; fi
+dir=$(cd "$dir" && pwd -P) || exit 1
+case $cmd in
+    up) do_up ;;
+    down) do_down ;;
+    logs) print_logs ;;
+    exec) do_exec "$@" ;;
 esac

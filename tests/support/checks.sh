@@ -15,6 +15,12 @@ check() {
     fi
 }
 
+# expect DESCRIPTION ACTUAL WANTED: a check that the two texts are the same, said either way
+# on standard output.
+expect() {
+    if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: got '$2', want '$3'"; failures=$((failures + 1)); fi
+}
+
 # all_checks_passed NAME: says so when no check failed; its status is the test's.
 all_checks_passed() {
     [ "$failures" -eq 0 ] && echo "$1: all checks passed"

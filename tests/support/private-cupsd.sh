@@ -16,8 +16,7 @@
 zek_cupsd_dir=""
 
 zek_cupsd_start() {
-    zek_cupsd_dir=$1
-    backend=$2
+    zek_cupsd_dir=$1 backend=$2
     mkdir -p "$zek_cupsd_dir"/etc/ppd "$zek_cupsd_dir"/etc/ssl "$zek_cupsd_dir"/lib/backend \
         "$zek_cupsd_dir"/spool "$zek_cupsd_dir"/cache "$zek_cupsd_dir"/state "$zek_cupsd_dir"/log
     # Filters run as lp and must reach the spool.
@@ -29,9 +28,7 @@ zek_cupsd_start() {
     # Copied, not linked: CUPS runs only filters that nobody but root can change.
     rm -rf "$zek_cupsd_dir/lib/filter"
     mkdir -m 0755 "$zek_cupsd_dir/lib/filter"
-    for filter in /usr/lib/cups/filter/*; do
-        ln -s "$filter" "$zek_cupsd_dir/lib/filter/"
-    done
+    ln -s /usr/lib/cups/filter/* "$zek_cupsd_dir/lib/filter/"
     if [ -n "${zek_cupsd_filters:-}" ]; then
         for filter in "$zek_cupsd_filters"/*; do
             rm -f "$zek_cupsd_dir/lib/filter/${filter##*/}"

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 class RecordingDelegate : public ZEKPathObservingDelegate {
@@ -34,48 +36,46 @@ protected:
     void expectReportedExactly(QStringList expected)
     {
         QDir().mkpath(spool);
-        const QString last = finishJob(spool, QStringLiteral("job_999 last"));
+        const QString last = finishJob(spool, u"job_999 last"_s);
         ASSERT_TRUE(waitUntil([&] { return delegate->reported.contains(last); }));
         expected.append(last);
         EXPECT_EQ(delegate->reported, expected);
     }
 
-    QString user(const QString &name = QStringLiteral("alice"))
+    QString user(const QString &name = u"alice"_s)
     {
         QDir().mkpath(spool + u'/' + name);
         return spool + u'/' + name;
     }
 
     QTemporaryDir temporary;
-    const QString spool = temporary.path() + QStringLiteral("/ZEKPrinter");
+    const QString spool = temporary.path() + u"/ZEKPrinter"_s;
     const std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
-    ZEKPathObservingController controller{spool, QStringLiteral("*.pdf")};
+    ZEKPathObservingController controller{spool, u"*.pdf"_s};
 };
 
 // Only a finished job, or a PDF moved in from elsewhere, counts.
 TEST_F(ZEKPathObservingControllerTest, ReportsFinishedJobsAndPdfsMovedInOnly)
 {
     const QString alice = user();
-    const QString outside = temporary.path() + QStringLiteral("/outside");
-    QDir().mkpath(outside + QStringLiteral("/folder"));
-    writeFile(outside + QStringLiteral("/moved.pdf"), "%PDF");
-    writeFile(outside + QStringLiteral("/folder/inside.PDF"), "%PDF");
-    writeFile(outside + QStringLiteral("/copied.pdf"), "%PDF");
+    const QString outside = temporary.path() + u"/outside"_s;
+    QDir().mkpath(outside + u"/folder"_s);
+    writeFile(outside + u"/moved.pdf"_s, "%PDF");
+    writeFile(outside + u"/folder/inside.PDF"_s, "%PDF");
+    writeFile(outside + u"/copied.pdf"_s, "%PDF");
     controller.startObserving();
 
-    writeFile(alice + QStringLiteral("/written in place.pdf"), "%PDF");
-    QFile::copy(outside + QStringLiteral("/copied.pdf"), alice + QStringLiteral("/copied in.pdf"));
-    writeFile(alice + QStringLiteral("/job_4 unfinished.~pdf"), "%PDF");
-    QDir(alice).mkdir(QStringLiteral("empty"));
-    QDir(alice).rename(QStringLiteral("empty"), QStringLiteral("empty.pdf"));
-    QFile::remove(finishJob(alice, QStringLiteral("job_5 deleted")));
-    QFile::link(outside + QStringLiteral("/copied.pdf"),
-                alice + QStringLiteral("/job_6 link.~pdf"));
-    QDir(alice).rename(QStringLiteral("job_6 link.~pdf"), QStringLiteral("job_6 link.pdf"));
-    QDir().rename(outside + QStringLiteral("/moved.pdf"), alice + QStringLiteral("/moved.pdf"));
-    QDir().rename(outside + QStringLiteral("/folder"), alice + QStringLiteral("/folder"));
-    expectReportedExactly(
-        {alice + QStringLiteral("/moved.pdf"), alice + QStringLiteral("/folder/inside.PDF")});
+    writeFile(alice + u"/written in place.pdf"_s, "%PDF");
+    QFile::copy(outside + u"/copied.pdf"_s, alice + u"/copied in.pdf"_s);
+    writeFile(alice + u"/job_4 unfinished.~pdf"_s, "%PDF");
+    QDir(alice).mkdir(u"empty"_s);
+    QDir(alice).rename(u"empty"_s, u"empty.pdf"_s);
+    QFile::remove(finishJob(alice, u"job_5 deleted"_s));
+    QFile::link(outside + u"/copied.pdf"_s, alice + u"/job_6 link.~pdf"_s);
+    QDir(alice).rename(u"job_6 link.~pdf"_s, u"job_6 link.pdf"_s);
+    QDir().rename(outside + u"/moved.pdf"_s, alice + u"/moved.pdf"_s);
+    QDir().rename(outside + u"/folder"_s, alice + u"/folder"_s);
+    expectReportedExactly({alice + u"/moved.pdf"_s, alice + u"/folder/inside.PDF"_s});
 }
 
 TEST_F(ZEKPathObservingControllerTest, WithoutSubpathsNothingBelowTheTopCounts)
@@ -83,8 +83,8 @@ TEST_F(ZEKPathObservingControllerTest, WithoutSubpathsNothingBelowTheTopCounts)
     const QString alice = user();
     controller.setObserveSubpaths(false);
     controller.startObserving();
-    finishJob(alice, QStringLiteral("job_7 below"));
-    finishJob(spool, QStringLiteral("job_8 top"));
+    finishJob(alice, u"job_7 below"_s);
+    finishJob(spool, u"job_8 top"_s);
     QFile::setPermissions(spool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     controller.events()->flushSynchronously();
 
@@ -112,7 +112,7 @@ TEST_F(ZEKPathObservingControllerTest, ReportsEachOfABurstOfTenThousandJobsOnce)
     controller.startObserving();
     constexpr int kJobs = 10000;
     for (int job = 0; job < kJobs; ++job) {
-        finishJob(alice, QStringLiteral("job_%1 burst").arg(job), "%PDF");
+        finishJob(alice, u"job_%1 burst"_s.arg(job), "%PDF");
     }
     EXPECT_TRUE(
         waitUntil([&] { return delegate->reported.size() >= kJobs; }, std::chrono::minutes(3)));
@@ -124,33 +124,33 @@ TEST_F(ZEKPathObservingControllerTest, ReportsEachOfABurstOfTenThousandJobsOnce)
 TEST_F(ZEKPathObservingControllerTest, WhenEventsWereLostReportsEveryFinishedPdfInTheTree)
 {
     const QString alice = user();
-    writeFile(spool + QStringLiteral("/top.pdf"), "%PDF");
-    writeFile(alice + QStringLiteral("/job_1 a.pdf"), "%PDF");
-    writeFile(user(QStringLiteral("bob")) + QStringLiteral("/job_2 b.PDF"), "%PDF");
-    writeFile(alice + QStringLiteral("/job_3 c.~pdf"), "%PDF");
-    QFile::link(alice + QStringLiteral("/job_1 a.pdf"), alice + QStringLiteral("/link.pdf"));
-    QDir(alice).mkdir(QStringLiteral("folder.pdf"));
+    writeFile(spool + u"/top.pdf"_s, "%PDF");
+    writeFile(alice + u"/job_1 a.pdf"_s, "%PDF");
+    writeFile(user(u"bob"_s) + u"/job_2 b.PDF"_s, "%PDF");
+    writeFile(alice + u"/job_3 c.~pdf"_s, "%PDF");
+    QFile::link(alice + u"/job_1 a.pdf"_s, alice + u"/link.pdf"_s);
+    QDir(alice).mkdir(u"folder.pdf"_s);
     controller.startObserving();
 
     const FWEvent lost(1, QDateTime::currentDateTime(), QUrl::fromLocalFile(spool),
                        kFWEventFlagMustScanSubDirs | kFWEventFlagKernelDropped);
     controller.URLWatcher(*controller.events(), lost);
     delegate->reported.sort();
-    EXPECT_EQ(delegate->reported, QStringList({alice + QStringLiteral("/job_1 a.pdf"),
-                                               spool + QStringLiteral("/bob/job_2 b.PDF"),
-                                               spool + QStringLiteral("/top.pdf")}));
+    EXPECT_EQ(delegate->reported,
+              QStringList({alice + u"/job_1 a.pdf"_s, spool + u"/bob/job_2 b.PDF"_s,
+                           spool + u"/top.pdf"_s}));
     // Once: another loss finds the same files, and only a new one is news.
     delegate->reported.clear();
-    writeFile(alice + QStringLiteral("/job_4 d.pdf"), "%PDF");
+    writeFile(alice + u"/job_4 d.pdf"_s, "%PDF");
     controller.URLWatcher(*controller.events(), lost);
-    EXPECT_EQ(delegate->reported, QStringList({alice + QStringLiteral("/job_4 d.pdf")}));
+    EXPECT_EQ(delegate->reported, QStringList({alice + u"/job_4 d.pdf"_s}));
 
     delegate->reported.clear();
     controller.stopObserving();
     controller.setObserveSubpaths(false);
     controller.startObserving();
     controller.URLWatcher(*controller.events(), lost);
-    EXPECT_EQ(delegate->reported, QStringList({spool + QStringLiteral("/top.pdf")}));
+    EXPECT_EQ(delegate->reported, QStringList({spool + u"/top.pdf"_s}));
 }
 
 // A delegate may stop observing as soon as it hears of a job: the rest of the delivery must
@@ -174,7 +174,7 @@ TEST_F(ZEKPathObservingControllerTest, StopsCleanlyWhenTheDelegateStopsInsideIts
     const QString alice = user();
     controller.startObserving();
     for (int job = 0; job < 3; ++job) {
-        finishJob(alice, QStringLiteral("job_%1 one batch").arg(job));
+        finishJob(alice, u"job_%1 one batch"_s.arg(job));
     }
     ASSERT_TRUE(waitUntil([&] { return stopping->reports > 0; }));
     waitUntil([] { return false; }, std::chrono::milliseconds(200));

@@ -40,9 +40,18 @@ QStringList namesOf(const ZEKBonjourController::Services &services)
     return names;
 }
 
+// What the completions of searches were called with.
 struct Calls {
     int count = 0;
     QStringList found;
+
+    auto services()
+    {
+        return [this](const ZEKBonjourController::Services &services) {
+            ++count;
+            found = namesOf(services);
+        };
+    }
 };
 
 class ZEKBonjourControllerTest : public testing::Test {
@@ -86,10 +95,7 @@ TEST_F(ZEKBonjourControllerTest, SearchesThatFindNothingEndByTheirTimeout)
     controller->findDomainsWithCompletion([&](const QStringList &found) {
         ++domains.count;
         domains.found = found;
-        controller->findServicesOfType(u"_http._tcp."_s, u"local."_s, [&](const auto &found) {
-            ++services.count;
-            services.found = namesOf(found);
-        });
+        controller->findServicesOfType(u"_http._tcp."_s, u"local."_s, services.services());
     });
     ASSERT_TRUE(waitUntil([&] { return services.count > 0; }));
     EXPECT_EQ(domains.count, 1);
@@ -112,10 +118,7 @@ TEST_F(ZEKBonjourControllerTest, ABatchEndsAtItsLastReportAndEveryReportGivesMor
         // A published name must not forge a log line, nor reach a terminal as a command.
         {u"C\n[12:00:00 ] forged\x1b"_s, false, kTimeout * 3 / 2}};
     Calls calls;
-    controller->findServicesOfType(u"_http._tcp."_s, u"local."_s, [&](const auto &found) {
-        ++calls.count;
-        calls.found = namesOf(found);
-    });
+    controller->findServicesOfType(u"_http._tcp."_s, u"local."_s, calls.services());
     ASSERT_TRUE(waitUntil([&] { return calls.count > 0; }));
     EXPECT_EQ(calls.found, (QStringList{u"A in local."_s, u"B in local."_s,
                                         u"C\n[12:00:00 ] forged\x1b in local."_s}));
@@ -127,10 +130,7 @@ TEST_F(ZEKBonjourControllerTest, ABatchThatFallsSilentEndsWithWhatItFound)
 {
     browser.serviceAnswers[u"local."_s] = {{u"A"_s, true}, {u"B"_s, true}};
     Calls calls;
-    controller->findServicesOfType(u"_http._tcp."_s, u"local."_s, [&](const auto &found) {
-        ++calls.count;
-        calls.found = namesOf(found);
-    });
+    controller->findServicesOfType(u"_http._tcp."_s, u"local."_s, calls.services());
     ASSERT_TRUE(waitUntil([&] { return calls.count > 0; }));
     EXPECT_EQ(calls.found, (QStringList{u"A in local."_s, u"B in local."_s}));
     EXPECT_EQ(log.lines.last(), u"Services did found: [A, B]"_s);
@@ -138,10 +138,7 @@ TEST_F(ZEKBonjourControllerTest, ABatchThatFallsSilentEndsWithWhatItFound)
 
     // The next search is not refused.
     browser.serviceAnswers[u"local."_s] = {{u"C"_s, false}};
-    controller->findServicesOfType(u"_http._tcp."_s, u"local."_s, [&](const auto &found) {
-        ++calls.count;
-        calls.found = namesOf(found);
-    });
+    controller->findServicesOfType(u"_http._tcp."_s, u"local."_s, calls.services());
     ASSERT_TRUE(waitUntil([&] { return calls.count > 1; }));
     EXPECT_EQ(calls.found, QStringList{u"C in local."_s});
 }
@@ -160,10 +157,7 @@ TEST_F(ZEKBonjourControllerTest, ChainSearchesTheFilteredDomainsLastFirstAndComp
             filtered = domains;
             return domains;
         },
-        [&](const auto &found) {
-            ++calls.count;
-            calls.found = namesOf(found);
-        });
+        calls.services());
     ASSERT_TRUE(waitUntil([&] { return calls.count > 0; }));
     waitUntil([] { return false; }, kTimeout * 2);
     EXPECT_EQ(calls.count, 1);
@@ -179,11 +173,7 @@ TEST_F(ZEKBonjourControllerTest, ChainSearchesTheFilteredDomainsLastFirstAndComp
     // A filter that keeps nothing completes at once with nothing, and searches nothing.
     browser.requests.clear();
     controller->findServicesOfType(
-        u"_http._tcp."_s, [](const QStringList &) { return QStringList(); },
-        [&](const auto &found) {
-            ++calls.count;
-            calls.found = namesOf(found);
-        });
+        u"_http._tcp."_s, [](const QStringList &) { return QStringList(); }, calls.services());
     ASSERT_TRUE(waitUntil([&] { return calls.count > 1; }));
     EXPECT_TRUE(calls.found.isEmpty());
     EXPECT_EQ(browser.requests.filter(u"services"_s), QStringList());
