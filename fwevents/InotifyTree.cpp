@@ -219,6 +219,11 @@ void InotifyTree::handleTreeEntry(const WatchTable::Watch &watch, const inotify_
                 // Never watched (filled and moved before its creation was read), or its
                 // watches went meanwhile: what is in it arrives now.
                 watchTree(path, watch.treeOf, &batch);
+            } else {
+                // Watched, but perhaps never listed: made, filled and moved at once, it may have
+                // moved between its watch and its listing. What it holds arrives again; the
+                // receiver reports each job once.
+                reportEntries(path, batch, true);
             }
             return;
         }
@@ -234,19 +239,20 @@ void InotifyTree::handleTreeEntry(const WatchTable::Watch &watch, const inotify_
         } else {
             // Its rights may have hidden what came meanwhile (0700 for a while, to this user):
             // its entries are reported as arrived; the receiver reports each job once.
-            reportEntries(path, batch);
+            reportEntries(path, batch, false);
         }
     }
 }
 
-void InotifyTree::reportEntries(const QByteArray &directory, EventBatch &batch) const
+void InotifyTree::reportEntries(const QByteArray &directory, EventBatch &batch,
+                                bool withSubdirectories) const
 {
     const TreeWalk walk([](const QByteArray &) { return true; },
                         [&](const TreeWalk::Entry &entry) {
                             batch.add(entry.path, kFWEventFlagItemRenamed | typeFlag(entry.type));
                         },
                         [](const QByteArray &, const std::error_code &) {});
-    walk.walk(directory, false);
+    walk.walk(directory, withSubdirectories);
 }
 
 void InotifyTree::handleOverflow(EventBatch &batch)

@@ -75,8 +75,9 @@ private:
                   const QByteArray &watchAt = QByteArray());
     // Watches the directories left unwatched for want of watches, once some were given up.
     void watchStarved(EventBatch &batch);
-    // Adds a directory's own entries to the batch as arrived.
-    void reportEntries(const QByteArray &directory, EventBatch &batch) const;
+    // Adds a directory's entries to the batch as arrived: its own, or all below it.
+    void reportEntries(const QByteArray &directory, EventBatch &batch,
+                       bool withSubdirectories) const;
 
     WatchTable watches_;
     RootPathFollower paths_;
